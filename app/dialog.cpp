@@ -1,0 +1,89 @@
+#include "dialog.h"
+#include "ui_dialog.h"
+
+#include "commandframes.h"
+#include "exchange.h"
+#include "linksettings.h"
+#include "pulsesteps.h"
+
+#include <QDebug>
+#include <QSerialPort>
+
+#include <cstdlib>
+
+Dialog::Dialog(QWidget *parent)
+    : Dialog(systemPorts, parent)
+{
+}
+
+Dialog::Dialog(PortLister listPorts, QWidget *parent)
+    : QDialog(parent),
+      ui(new Ui_Dialog),
+      port(new QSerialPort(this)),
+      listPorts(std::move(listPorts))
+{
+    ui->setupUi(this);
+    on_pbUpdate_clicked();
+}
+
+Dialog::~Dialog()
+{
+    delete ui;
+}
+
+void Dialog::on_pbUpdate_clicked()
+{
+    qDebug() << "Update device list";
+    QStringList names;
+    const QList<PortDescription> found = generatorPorts(listPorts());
+    for (const PortDescription &generator : found) {
+        names.append(generator.portName);
+        qDebug() << generator.portName;
+    }
+    ui->cbPortList->clear();
+    ui->cbPortList->addItems(names);
+    ui->cbPortList->setEnabled(!names.isEmpty());
+    ui->pbConnect->setEnabled(!names.isEmpty());
+}
+
+void Dialog::on_pbConnect_clicked()
+{
+    if (ui->cbPortList->count() == 0)
+        return;
+    // The current entry, so that a user with two generators can pick one.
+    const QString portName = ui->cbPortList->currentText();
+    if (port->isOpen())
+        port->close();
+    applyLinkSettings(*port, portName);
+    if (!port->open(QIODevice::ReadWrite)) {
+        qCritical() << "Fatal error: Can't open device";
+        std::exit(EXIT_FAILURE);
+    }
+    const QList<QWidget *> portWidgets{ui->cbPortList, ui->pbConnect, ui->pbUpdate, ui->lPort};
+    for (QWidget *widget : portWidgets)
+        widget->setEnabled(false);
+    const QList<QWidget *> pulseWidgets{ui->sbPulseWidth, ui->pbSet,    ui->pbSave,
+                                        ui->sbChannel,    ui->sbDelay,  ui->lChannel,
+                                        ui->lDelay,       ui->lWidth};
+    for (QWidget *widget : pulseWidgets)
+        widget->setEnabled(true);
+}
+
+void Dialog::on_pbSet_clicked()
+{
+    const int channel = ui->sbChannel->value();
+    const int delayPs = ui->sbDelay->value();
+    const int widthPs = ui->sbPulseWidth->value();
+    const PulseSteps steps = pulseStepsFor(delayPs, widthPs);
+    ui->sbDelay->setValue(steps.delaySteps * kStepPs);
+    ui->sbPulseWidth->setValue(steps.widthSteps * kStepPs);
+
+    const QString command = buildSetCommand(channel, steps.delaySteps, steps.widthSteps);
+    qDebug() << "string result" << command;
+    exchangeCommand(*port, command.toLocal8Bit());
+}
+
+void Dialog::on_pbSave_clicked()
+{
+    exchangeCommand(*port, kSaveCommand);
+}

@@ -1,0 +1,37 @@
+#ifndef DIALOG_H
+#define DIALOG_H
+
+#include "portdiscovery.h"
+
+#include <QDialog>
+
+QT_BEGIN_NAMESPACE
+class QSerialPort;
+class Ui_Dialog;
+QT_END_NAMESPACE
+
+// The one window: choose a generator's port, connect, then set each
+// channel's delay and width and save them in the device.
+class Dialog : public QDialog
+{
+    Q_OBJECT
+
+public:
+    explicit Dialog(QWidget *parent = nullptr);
+    // For a caller that knows the serial ports better than the system does.
+    explicit Dialog(PortLister listPorts, QWidget *parent = nullptr);
+    ~Dialog() override;
+
+private slots:
+    void on_pbUpdate_clicked();
+    void on_pbConnect_clicked();
+    void on_pbSet_clicked();
+    void on_pbSave_clicked();
+
+private:
+    Ui_Dialog *ui;
+    QSerialPort *port;
+    PortLister listPorts;
+};
+
+#endif // DIALOG_H

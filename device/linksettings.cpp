@@ -1,0 +1,11 @@
+#include "linksettings.h"
+
+#include <QSerialPort>
+
+void applyLinkSettings(QSerialPort &port, const QString &portName)
+{
+    port.setPortName(portName);
+    port.setBaudRate(kLinkBaudRate, QSerialPort::AllDirections);
+    port.setDataBits(QSerialPort::Data8);
+    port.setParity(QSerialPort::NoParity);
+}

@@ -1,0 +1,25 @@
+#include "portdiscovery.h"
+
+#include "generatorids.h"
+
+#include <QSerialPortInfo>
+
+QList<PortDescription> systemPorts()
+{
+    QList<PortDescription> ports;
+    const QList<QSerialPortInfo> infos = QSerialPortInfo::availablePorts();
+    for (const QSerialPortInfo &info : infos)
+        ports.append({info.portName(), info.systemLocation(), info.vendorIdentifier(),
+                      info.productIdentifier()});
+    return ports;
+}
+
+QList<PortDescription> generatorPorts(const QList<PortDescription> &ports)
+{
+    QList<PortDescription> found;
+    for (const PortDescription &port : ports) {
+        if (port.vendorId == kGeneratorVendorId && port.productId == kGeneratorProductId)
+            found.append(port);
+    }
+    return found;
+}

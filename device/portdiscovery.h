@@ -1,0 +1,27 @@
+#ifndef PORTDISCOVERY_H
+#define PORTDISCOVERY_H
+
+#include <QList>
+#include <QString>
+
+#include <functional>
+
+// What discovery needs to know of one serial port. An identifier the
+// system does not report is 0, as the serial library reports it.
+struct PortDescription
+{
+    QString portName;
+    QString systemLocation;
+    quint16 vendorId = 0;
+    quint16 productId = 0;
+};
+
+using PortLister = std::function<QList<PortDescription>()>;
+
+// The serial ports the system offers now, in its own order.
+QList<PortDescription> systemPorts();
+
+// The ports behind which a generator sits, in the order given.
+QList<PortDescription> generatorPorts(const QList<PortDescription> &ports);
+
+#endif // PORTDISCOVERY_H

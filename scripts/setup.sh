@@ -1,0 +1,54 @@
+#!/usr/bin/env bash
+# Installs what is missing from Debian's packages, builds Kestrane, then
+# opens the window (run) or runs the whole test suite (test).
+# Set KESTRANE_WERROR=ON to treat compiler warnings as errors.
+set -euo pipefail
+
+usage() {
+    echo "usage: $0 run|test" >&2
+    exit 2
+}
+
+[[ $# -eq 1 ]] || usage
+mode=$1
+[[ $mode == run || $mode == test ]] || usage
+
+cd "$(dirname "$0")/.."
+build_dir=build
+
+packages=(cmake ninja-build g++ qt6-base-dev qt6-serialport-dev)
+has_display() { [[ -n ${DISPLAY:-} || -n ${WAYLAND_DISPLAY:-} ]]; }
+if [[ $mode == run ]] && ! has_display; then
+    packages+=(xvfb xauth)
+fi
+
+install_missing() {
+    local missing=() package
+    for package in "$@"; do
+        if [[ $(dpkg-query -W -f='${db:Status-Status}' "$package" 2>/dev/null) != installed ]]; then
+            missing+=("$package")
+        fi
+    done
+    [[ ${#missing[@]} -eq 0 ]] && return
+    echo "Installing: ${missing[*]}"
+    local sudo=()
+    [[ $(id -u) -eq 0 ]] || sudo=(sudo)
+    "${sudo[@]}" apt-get update -qq
+    DEBIAN_FRONTEND=noninteractive "${sudo[@]}" apt-get install -y -qq --no-install-recommends "${missing[@]}"
+}
+
+install_missing "${packages[@]}"
+
+cmake -S . -B "$build_dir" -G Ninja \
+    -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+    -DKESTRANE_WERROR="${KESTRANE_WERROR:-OFF}"
+cmake --build "$build_dir" --parallel
+
+if [[ $mode == test ]]; then
+    ctest --test-dir "$build_dir" --output-on-failure --parallel "$(nproc)"
+elif has_display; then
+    exec "$build_dir/app/kestrane"
+else
+    echo "No display found: opening the window on a virtual X display (xvfb-run)."
+    exec xvfb-run -a "$build_dir/app/kestrane"
+fi

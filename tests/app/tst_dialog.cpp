@@ -1,0 +1,414 @@
+#include "dialog.h"
+#include "logcapture.h"
+#include "pseudoterminal.h"
+
+#include <QComboBox>
+#include <QElapsedTimer>
+#include <QIcon>
+#include <QLabel>
+#include <QPushButton>
+#include <QSpinBox>
+#include <QTest>
+
+#include <future>
+
+namespace {
+
+const QStringList widgetNames{"lPort",    "cbPortList", "pbConnect",    "pbUpdate",
+                              "lChannel", "lDelay",     "lWidth",       "sbChannel",
+                              "sbDelay",  "sbPulseWidth", "pbSet",      "pbSave"};
+const QStringList noDeviceEnabled{"lPort", "pbUpdate"};
+const QStringList deviceFoundEnabled{"lPort", "cbPortList", "pbConnect", "pbUpdate"};
+const QStringList connectedEnabled{"lChannel", "lDelay", "lWidth", "sbChannel",
+                                   "sbDelay",  "sbPulseWidth", "pbSet", "pbSave"};
+
+PortDescription generatorAt(const QString &path)
+{
+    return {path, path, 0x0483, 0x5740};
+}
+
+template<typename T>
+T *child(const Dialog &dialog, const char *name)
+{
+    T *widget = dialog.findChild<T *>(QLatin1String(name));
+    if (!widget)
+        qFatal("the window has no %s", name);
+    return widget;
+}
+
+QStringList enabledWidgets(const Dialog &dialog)
+{
+    QStringList enabled;
+    for (const QString &name : widgetNames) {
+        if (child<QWidget>(dialog, qPrintable(name))->isEnabled())
+            enabled.append(name);
+    }
+    return enabled;
+}
+
+void click(const Dialog &dialog, const char *button)
+{
+    QTest::mouseClick(child<QPushButton>(dialog, button), Qt::LeftButton);
+}
+
+void enterPulse(const Dialog &dialog, int channel, int delayPs, int widthPs)
+{
+    child<QSpinBox>(dialog, "sbChannel")->setValue(channel);
+    child<QSpinBox>(dialog, "sbDelay")->setValue(delayPs);
+    child<QSpinBox>(dialog, "sbPulseWidth")->setValue(widthPs);
+}
+
+// Clicks `button` while the device takes the frame and answers it at once.
+QByteArray clickAnswered(const Dialog &dialog, const char *button, PseudoTerminal &device,
+                         int frameSize, const QByteArray &reply)
+{
+    auto frame = std::async(std::launch::async, [&] {
+        const QByteArray received = device.read(frameSize, 2000);
+        device.write(reply);
+        return received;
+    });
+    click(dialog, button);
+    return frame.get();
+}
+
+QString answerLine(const char *quotedReply)
+{
+    return QStringLiteral("answer:  \"%1\"").arg(QString::fromUtf8(quotedReply));
+}
+
+} // namespace
+
+class TestDialog : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void init();
+    void cleanup();
+
+    void formAtStart();
+    void states_data();
+    void states();
+    void updateMovesBetweenStates();
+    void connectOpensCurrentEntry();
+    void connectedIsFinal();
+    void set_data();
+    void set();
+    void setTwiceSendsTheSameFrame();
+    void save();
+    void silentDevice_data();
+    void silentDevice();
+    void lateReplyLeadsNextAnswer();
+    void repliesAreLoggedEscaped_data();
+    void repliesAreLoggedEscaped();
+    void hungUpDevice();
+
+private:
+    void connect(Dialog &dialog);
+
+    QList<PortDescription> ports;
+    std::unique_ptr<PseudoTerminal> device;
+    std::unique_ptr<LogCapture> log;
+};
+
+void TestDialog::init()
+{
+    device = std::make_unique<PseudoTerminal>();
+    QVERIFY(device->isValid());
+    ports = {generatorAt(device->devicePath())};
+    log = std::make_unique<LogCapture>();
+}
+
+void TestDialog::cleanup()
+{
+    log.reset();
+    device.reset();
+}
+
+void TestDialog::connect(Dialog &dialog)
+{
+    click(dialog, "pbConnect");
+    QCOMPARE(enabledWidgets(dialog), connectedEnabled);
+    log->takeLines();
+}
+
+void TestDialog::formAtStart()
+{
+    QIcon::setThemeName(QStringLiteral("kestrane-test-theme-without-icons"));
+    ports.clear();
+    Dialog dialog([this] { return ports; });
+
+    QCOMPARE(dialog.objectName(), "Dialog");
+    QCOMPARE(dialog.windowTitle(), "Kestrane");
+    QCOMPARE(dialog.size(), QSize(462, 131));
+    QVERIFY(dialog.windowIcon().isNull());
+    QCOMPARE(child<QLabel>(dialog, "lPort")->text(), "Port:");
+    QCOMPARE(child<QPushButton>(dialog, "pbConnect")->text(), "Connect");
+    QCOMPARE(child<QPushButton>(dialog, "pbUpdate")->text(), "Update");
+    QCOMPARE(child<QLabel>(dialog, "lChannel")->text(), "Channel");
+    QCOMPARE(child<QLabel>(dialog, "lDelay")->text(), "Delay (ps):");
+    QCOMPARE(child<QLabel>(dialog, "lWidth")->text(), "Width (ps):");
+    QCOMPARE(child<QPushButton>(dialog, "pbSet")->text(), "Set");
+    QCOMPARE(child<QPushButton>(dialog, "pbSave")->text(), "Save");
+    QCOMPARE(child<QPushButton>(dialog, "pbSave")->maximumWidth(), 200);
+
+    const auto *channel = child<QSpinBox>(dialog, "sbChannel");
+    const auto *delay = child<QSpinBox>(dialog, "sbDelay");
+    const auto *width = child<QSpinBox>(dialog, "sbPulseWidth");
+    QCOMPARE(QList<int>({channel->minimum(), channel->maximum(), channel->value()}),
+             QList<int>({1, 16, 1}));
+    QCOMPARE(QList<int>({delay->minimum(), delay->maximum(), delay->singleStep(), delay->value()}),
+             QList<int>({0, 5621, 10, 0}));
+    QCOMPARE(QList<int>({width->minimum(), width->maximum(), width->singleStep(), width->value()}),
+             QList<int>({0, 5621, 10, 1000}));
+
+    // Discovery ran in the constructor, before the window was shown.
+    QVERIFY(!dialog.isVisible());
+    QCOMPARE(log->takeLines(), QStringList{"Update device list"});
+}
+
+void TestDialog::states_data()
+{
+    QTest::addColumn<int>("generators");
+    QTest::addColumn<bool>("connected");
+    QTest::addColumn<QStringList>("enabled");
+
+    QTest::newRow("no device") << 0 << false << noDeviceEnabled;
+    QTest::newRow("device found") << 1 << false << deviceFoundEnabled;
+    QTest::newRow("connected") << 1 << true << connectedEnabled;
+}
+
+void TestDialog::states()
+{
+    QFETCH(int, generators);
+    QFETCH(bool, connected);
+    QFETCH(QStringList, enabled);
+
+    ports = ports.mid(0, generators);
+    Dialog dialog([this] { return ports; });
+    dialog.show();
+    if (connected)
+        click(dialog, "pbConnect");
+    QCOMPARE(enabledWidgets(dialog), enabled);
+}
+
+void TestDialog::updateMovesBetweenStates()
+{
+    const QList<PortDescription> others{{"ttyS0", "/dev/ttyS0", 0, 0},
+                                        {"ttyUSB0", "/dev/ttyUSB0", 0x0403, 0x6001}};
+    ports = others;
+    Dialog dialog([this] { return ports; });
+    dialog.show();
+    QCOMPARE(enabledWidgets(dialog), noDeviceEnabled);
+    QCOMPARE(log->takeLines(), QStringList{"Update device list"});
+
+    ports = others + QList<PortDescription>{generatorAt("ttyACM1"), generatorAt("ttyACM0")};
+    click(dialog, "pbUpdate");
+    QCOMPARE(enabledWidgets(dialog), deviceFoundEnabled);
+    QCOMPARE(log->takeLines(), QStringList({"Update device list", "\"ttyACM1\"", "\"ttyACM0\""}));
+    const auto *list = child<QComboBox>(dialog, "cbPortList");
+    QCOMPARE(list->count(), 2);
+    QCOMPARE(list->currentText(), "ttyACM1");
+
+    // The list is rebuilt, not merged: a vanished port drops out.
+    ports = {generatorAt("ttyACM0")};
+    click(dialog, "pbUpdate");
+    QCOMPARE(list->count(), 1);
+    QCOMPARE(list->itemText(0), "ttyACM0");
+
+    ports = others;
+    click(dialog, "pbUpdate");
+    QCOMPARE(enabledWidgets(dialog), noDeviceEnabled);
+    QCOMPARE(list->count(), 0);
+    // Every line goes to the default category, which the default handler prints bare.
+    QCOMPARE(log->categories(), QStringList(3, "default"));
+    QCOMPARE(log->takeLines(), QStringList({"Update device list", "\"ttyACM0\"", "Update device list"}));
+}
+
+void TestDialog::connectOpensCurrentEntry()
+{
+    PseudoTerminal second;
+    QVERIFY(second.isValid());
+    ports.append(generatorAt(second.devicePath()));
+    Dialog dialog([this] { return ports; });
+    dialog.show();
+    child<QComboBox>(dialog, "cbPortList")->setCurrentIndex(1);
+    connect(dialog);
+
+    click(dialog, "pbSave");
+    QCOMPARE(second.readPending(), "SAV");
+    QCOMPARE(device->readPending(), QByteArray());
+}
+
+void TestDialog::connectedIsFinal()
+{
+    Dialog dialog([this] { return ports; });
+    dialog.show();
+    connect(dialog);
+
+    for (const char *button : {"pbUpdate", "pbConnect", "pbSet", "pbSave"})
+        click(dialog, button);
+    QTest::keyClick(&dialog, Qt::Key_Return);
+    QTest::keyClick(&dialog, Qt::Key_Escape);
+    QCOMPARE(enabledWidgets(dialog), connectedEnabled);
+    QVERIFY(!log->takeLines().contains("Update device list"));
+}
+
+void TestDialog::set_data()
+{
+    QTest::addColumn<int>("channel");
+    QTest::addColumn<int>("delayPs");
+    QTest::addColumn<int>("widthPs");
+    QTest::addColumn<int>("delayShown");
+    QTest::addColumn<int>("widthShown");
+    QTest::addColumn<QByteArray>("frame");
+
+    QTest::newRow("start values") << 3 << 0 << 1000 << 0 << 1001 << QByteArray("03000091");
+    QTest::newRow("1000 and 2000") << 3 << 1000 << 2000 << 1001 << 2002 << QByteArray("03091182");
+    QTest::newRow("5 and 6") << 3 << 5 << 6 << 0 << 11 << QByteArray("03000001");
+    QTest::newRow("width clamped") << 3 << 2800 << 3000 << 2805 << 2816 << QByteArray("03255256");
+    QTest::newRow("full delay") << 3 << 5621 << 1000 << 5621 << 0 << QByteArray("03511000");
+    QTest::newRow("delay 5616 rounds up to full") << 3 << 5616 << 500 << 5621 << 0 << QByteArray("03511000");
+    QTest::newRow("channel 16") << 16 << 5621 << 0 << 5621 << 0 << QByteArray("16511000");
+    QTest::newRow("channel 1, nothing") << 1 << 0 << 0 << 0 << 0 << QByteArray("01000000");
+    QTest::newRow("exactly 511 steps") << 9 << 2805 << 2816 << 2805 << 2816 << QByteArray("09255256");
+    QTest::newRow("512 steps") << 9 << 2805 << 2827 << 2805 << 2816 << QByteArray("09255256");
+}
+
+void TestDialog::set()
+{
+    QFETCH(int, channel);
+    QFETCH(int, delayPs);
+    QFETCH(int, widthPs);
+    QFETCH(int, delayShown);
+    QFETCH(int, widthShown);
+    QFETCH(QByteArray, frame);
+
+    Dialog dialog([this] { return ports; });
+    dialog.show();
+    connect(dialog);
+    enterPulse(dialog, channel, delayPs, widthPs);
+
+    QCOMPARE(clickAnswered(dialog, "pbSet", *device, 8, "OK\r\n"), frame);
+    QCOMPARE(device->readPending(), QByteArray());
+    QCOMPARE(child<QSpinBox>(dialog, "sbDelay")->value(), delayShown);
+    QCOMPARE(child<QSpinBox>(dialog, "sbPulseWidth")->value(), widthShown);
+    QCOMPARE(child<QSpinBox>(dialog, "sbChannel")->value(), channel);
+    const QString resultLine = QStringLiteral("string result \"%1\"").arg(QLatin1String(frame));
+    QCOMPARE(log->takeLines(), QStringList({resultLine, answerLine(R"(OK\r\n)")}));
+}
+
+void TestDialog::setTwiceSendsTheSameFrame()
+{
+    Dialog dialog([this] { return ports; });
+    dialog.show();
+    connect(dialog);
+    enterPulse(dialog, 7, 1234, 4321);
+
+    click(dialog, "pbSet");
+    click(dialog, "pbSet");
+    QCOMPARE(device->readPending(), "07112393" "07112393");
+    QCOMPARE(log->takeLines(), QStringList({"string result \"07112393\"", answerLine(""),
+                                            "string result \"07112393\"", answerLine("")}));
+}
+
+void TestDialog::save()
+{
+    Dialog dialog([this] { return ports; });
+    dialog.show();
+    connect(dialog);
+    enterPulse(dialog, 5, 1000, 1000);
+
+    QCOMPARE(clickAnswered(dialog, "pbSave", *device, 3, "OK\r\n"), "SAV");
+    QCOMPARE(clickAnswered(dialog, "pbSave", *device, 3, "DONE"), "SAV");
+    QCOMPARE(device->readPending(), QByteArray());
+    QCOMPARE(log->takeLines(), QStringList({answerLine(R"(OK\r\n)"), answerLine("DONE")}));
+    // Save neither reads nor rounds the fields.
+    QCOMPARE(child<QSpinBox>(dialog, "sbDelay")->value(), 1000);
+    QCOMPARE(child<QSpinBox>(dialog, "sbPulseWidth")->value(), 1000);
+}
+
+void TestDialog::silentDevice_data()
+{
+    QTest::addColumn<QByteArray>("button");
+    QTest::newRow("Set") << QByteArray("pbSet");
+    QTest::newRow("Save") << QByteArray("pbSave");
+}
+
+void TestDialog::silentDevice()
+{
+    QFETCH(QByteArray, button);
+
+    Dialog dialog([this] { return ports; });
+    dialog.show();
+    connect(dialog);
+
+    QElapsedTimer clock;
+    clock.start();
+    click(dialog, button.constData());
+    const qint64 elapsedMs = clock.elapsed();
+
+    // The write goes out at once; only the wait for a reply runs its course.
+    QVERIFY2(elapsedMs >= 95 && elapsedMs < 180, qPrintable(QString::number(elapsedMs)));
+    QCOMPARE(log->takeLines().constLast(), answerLine(""));
+}
+
+void TestDialog::lateReplyLeadsNextAnswer()
+{
+    Dialog dialog([this] { return ports; });
+    dialog.show();
+    connect(dialog);
+
+    click(dialog, "pbSave");
+    device->write("LATE\r\n");
+    click(dialog, "pbSave");
+    QCOMPARE(device->readPending(), "SAVSAV");
+    QCOMPARE(log->takeLines(), QStringList({answerLine(""), answerLine(R"(LATE\r\n)")}));
+}
+
+void TestDialog::repliesAreLoggedEscaped_data()
+{
+    QTest::addColumn<QByteArray>("reply");
+    QTest::addColumn<QString>("line");
+
+    QTest::newRow("CR LF") << QByteArray("OK\r\n") << answerLine(R"(OK\r\n)");
+    QTest::newRow("invalid UTF-8") << QByteArray("\xff\xfeOK") << answerLine("\uFFFD\uFFFDOK");
+    QTest::newRow("valid UTF-8") << QByteArray("\xc2\xb5s") << answerLine("\u00B5s");
+    QTest::newRow("terminal escape") << QByteArray("\x1b[2J") << answerLine(R"(\u001B[2J)");
+    QTest::newRow("quotes and backslash") << QByteArray(R"(a "b" \c)") << answerLine(R"(a \"b\" \\c)");
+    QTest::newRow("NUL byte") << QByteArray("A\0B", 3) << answerLine(R"(A\u0000B)");
+}
+
+void TestDialog::repliesAreLoggedEscaped()
+{
+    QFETCH(QByteArray, reply);
+    QFETCH(QString, line);
+
+    Dialog dialog([this] { return ports; });
+    dialog.show();
+    connect(dialog);
+
+    QCOMPARE(clickAnswered(dialog, "pbSave", *device, 3, reply), "SAV");
+    QCOMPARE(log->takeLines(), QStringList{line});
+}
+
+void TestDialog::hungUpDevice()
+{
+    Dialog dialog([this] { return ports; });
+    dialog.show();
+    connect(dialog);
+
+    device->hangUp();
+    enterPulse(dialog, 2, 11, 22);
+    click(dialog, "pbSet");
+    click(dialog, "pbSave");
+    click(dialog, "pbSet");
+    QCOMPARE(log->takeLines(),
+             QStringList({"string result \"02001002\"", answerLine(""), answerLine(""),
+                          "string result \"02001002\"", answerLine("")}));
+    QCOMPARE(enabledWidgets(dialog), connectedEnabled);
+    dialog.close();
+}
+
+QTEST_MAIN(TestDialog)
+#include "tst_dialog.moc"

@@ -1,0 +1,37 @@
+#ifndef PSEUDOTERMINAL_H
+#define PSEUDOTERMINAL_H
+
+#include <QByteArray>
+#include <QString>
+
+// A raw pseudo-terminal standing in for a generator: the program under test
+// opens devicePath(), the test reads and writes the other end. A spare
+// handle on the device end keeps the link up while the program closes and
+// reopens it; hangUp() closes everything, as an unplugged device would.
+class PseudoTerminal
+{
+public:
+    PseudoTerminal();
+    ~PseudoTerminal();
+    PseudoTerminal(const PseudoTerminal &) = delete;
+    PseudoTerminal &operator=(const PseudoTerminal &) = delete;
+
+    bool isValid() const { return controllerFd >= 0 && deviceFd >= 0; }
+    QString devicePath() const { return path; }
+
+    bool write(const QByteArray &bytes);
+    // Whatever arrives within timeoutMs, stopping early once `count` bytes are in.
+    QByteArray read(int count, int timeoutMs);
+    // Everything the program has written so far that the test has not read.
+    QByteArray readPending();
+    void hangUp();
+
+private:
+    QByteArray readChunk(int timeoutMs);
+
+    int controllerFd = -1;
+    int deviceFd = -1;
+    QString path;
+};
+
+#endif // PSEUDOTERMINAL_H
