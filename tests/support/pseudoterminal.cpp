@@ -3,39 +3,26 @@
 #include <QElapsedTimer>
 
 #include <cerrno>
-#include <cstdlib>
-#include <fcntl.h>
 #include <poll.h>
-#include <termios.h>
 #include <unistd.h>
 
 PseudoTerminal::PseudoTerminal()
 {
-    controllerFd = posix_openpt(O_RDWR | O_NOCTTY);
-    if (controllerFd < 0 || grantpt(controllerFd) != 0 || unlockpt(controllerFd) != 0)
-        return;
-    path = QString::fromLocal8Bit(ptsname(controllerFd));
-    deviceFd = ::open(ptsname(controllerFd), O_RDWR | O_NOCTTY);
-    if (deviceFd < 0)
-        return;
-    termios settings{};
-    tcgetattr(deviceFd, &settings);
-    cfmakeraw(&settings);
-    tcsetattr(deviceFd, TCSANOW, &settings);
-}
-
-PseudoTerminal::~PseudoTerminal()
-{
-    hangUp();
+    QString error;
+    if (!link.openPseudoTerminal(&error))
+        qWarning("%s", qPrintable(error));
 }
 
 bool PseudoTerminal::write(const QByteArray &bytes)
 {
     qsizetype done = 0;
     while (done < bytes.size()) {
-        const ssize_t n = ::write(controllerFd, bytes.constData() + done, size_t(bytes.size() - done));
-        if (n < 0 && errno == EINTR)
+        const ssize_t n = ::write(link.fd(), bytes.constData() + done, size_t(bytes.size() - done));
+        if (n < 0 && (errno == EINTR || errno == EAGAIN)) {
+            pollfd writable{link.fd(), POLLOUT, 0};
+            ::poll(&writable, 1, 100);
             continue;
+        }
         if (n <= 0)
             return false;
         done += n;
@@ -45,11 +32,11 @@ bool PseudoTerminal::write(const QByteArray &bytes)
 
 QByteArray PseudoTerminal::readChunk(int timeoutMs)
 {
-    pollfd ready{controllerFd, POLLIN, 0};
+    pollfd ready{link.fd(), POLLIN, 0};
     if (::poll(&ready, 1, timeoutMs) <= 0 || !(ready.revents & POLLIN))
         return {};
     char chunk[256];
-    const ssize_t n = ::read(controllerFd, chunk, sizeof chunk);
+    const ssize_t n = ::read(link.fd(), chunk, sizeof chunk);
     return n > 0 ? QByteArray(chunk, n) : QByteArray();
 }
 
@@ -73,13 +60,4 @@ QByteArray PseudoTerminal::readPending()
     for (QByteArray chunk = readChunk(0); !chunk.isEmpty(); chunk = readChunk(0))
         bytes += chunk;
     return bytes;
-}
-
-void PseudoTerminal::hangUp()
-{
-    if (deviceFd >= 0)
-        ::close(deviceFd);
-    if (controllerFd >= 0)
-        ::close(controllerFd);
-    deviceFd = controllerFd = -1;
 }

@@ -1,6 +1,8 @@
 #ifndef PSEUDOTERMINAL_H
 #define PSEUDOTERMINAL_H
 
+#include "devicelink.h"
+
 #include <QByteArray>
 #include <QString>
 
@@ -12,26 +14,21 @@ class PseudoTerminal
 {
 public:
     PseudoTerminal();
-    ~PseudoTerminal();
-    PseudoTerminal(const PseudoTerminal &) = delete;
-    PseudoTerminal &operator=(const PseudoTerminal &) = delete;
 
-    bool isValid() const { return controllerFd >= 0 && deviceFd >= 0; }
-    QString devicePath() const { return path; }
+    bool isValid() const { return link.isOpen(); }
+    QString devicePath() const { return link.devicePath(); }
 
     bool write(const QByteArray &bytes);
     // Whatever arrives within timeoutMs, stopping early once `count` bytes are in.
     QByteArray read(int count, int timeoutMs);
     // Everything the program has written so far that the test has not read.
     QByteArray readPending();
-    void hangUp();
+    void hangUp() { link.close(); }
 
 private:
     QByteArray readChunk(int timeoutMs);
 
-    int controllerFd = -1;
-    int deviceFd = -1;
-    QString path;
+    DeviceLink link;
 };
 
 #endif // PSEUDOTERMINAL_H

@@ -1,0 +1,91 @@
+#include "devicelink.h"
+
+#include <QFile>
+
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+#include <fcntl.h>
+#include <termios.h>
+#include <unistd.h>
+
+namespace {
+
+QString systemError(const QString &what)
+{
+    return QStringLiteral("%1: %2").arg(what, QString::fromLocal8Bit(std::strerror(errno)));
+}
+
+bool makeRaw(int fd, speed_t speed)
+{
+    termios settings{};
+    if (tcgetattr(fd, &settings) != 0)
+        return false;
+    cfmakeraw(&settings);
+    settings.c_cflag |= CLOCAL | CREAD;
+    settings.c_cc[VMIN] = 1;
+    settings.c_cc[VTIME] = 0;
+    if (speed != B0 && cfsetspeed(&settings, speed) != 0)
+        return false;
+    return tcsetattr(fd, TCSANOW, &settings) == 0;
+}
+
+} // namespace
+
+DeviceLink::~DeviceLink()
+{
+    close();
+}
+
+bool DeviceLink::openPseudoTerminal(QString *error)
+{
+    ioFd = posix_openpt(O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+    if (ioFd < 0 || grantpt(ioFd) != 0 || unlockpt(ioFd) != 0) {
+        *error = systemError(QStringLiteral("cannot open a pseudo-terminal"));
+        close();
+        return false;
+    }
+    const char *name = ptsname(ioFd);
+    path = QString::fromLocal8Bit(name);
+    spareDeviceFd = ::open(name, O_RDWR | O_NOCTTY | O_CLOEXEC);
+    if (spareDeviceFd < 0 || !makeRaw(spareDeviceFd, B0)) {
+        *error = systemError(path);
+        close();
+        return false;
+    }
+    return true;
+}
+
+bool DeviceLink::openSerialPort(const QString &devicePath, QString *error)
+{
+    path = devicePath;
+    ioFd = ::open(QFile::encodeName(path).constData(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+    if (ioFd < 0 || !makeRaw(ioFd, B500000)) {
+        *error = systemError(path);
+        close();
+        return false;
+    }
+    return true;
+}
+
+bool DeviceLink::makeLink(const QString &linkPath, QString *error)
+{
+    if (!QFile::link(path, linkPath)) {
+        *error = QStringLiteral("cannot create the link %1 (does it exist already?)").arg(linkPath);
+        return false;
+    }
+    link = linkPath;
+    return true;
+}
+
+void DeviceLink::close()
+{
+    if (!link.isEmpty())
+        QFile::remove(link);
+    for (int *fd : {&spareDeviceFd, &ioFd}) {
+        if (*fd >= 0)
+            ::close(*fd);
+        *fd = -1;
+    }
+    link.clear();
+}

@@ -1,0 +1,36 @@
+#ifndef DEVICELINK_H
+#define DEVICELINK_H
+
+#include <QString>
+
+// The simulator's side of the serial link: the controlling end of a raw
+// pseudo-terminal, or a real serial port. Owns its file descriptors.
+class DeviceLink
+{
+public:
+    DeviceLink() = default;
+    ~DeviceLink();
+    DeviceLink(const DeviceLink &) = delete;
+    DeviceLink &operator=(const DeviceLink &) = delete;
+
+    // A new pseudo-terminal in raw mode. A spare handle on the device end
+    // keeps the link up while programs open and close that end.
+    bool openPseudoTerminal(QString *error);
+    // An existing serial port at 500000 baud, 8N1, raw.
+    bool openSerialPort(const QString &path, QString *error);
+    // A symbolic link to the device end, removed again by close().
+    bool makeLink(const QString &linkPath, QString *error);
+
+    int fd() const { return ioFd; }
+    QString devicePath() const { return path; }
+    bool isOpen() const { return ioFd >= 0; }
+    void close();
+
+private:
+    int ioFd = -1;
+    int spareDeviceFd = -1;
+    QString path;
+    QString link;
+};
+
+#endif // DEVICELINK_H

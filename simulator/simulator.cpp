@@ -1,0 +1,203 @@
+#include "simulator.h"
+
+#include <QSocketNotifier>
+#include <QTimer>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <unistd.h>
+
+namespace {
+
+const QByteArray kOk = QByteArrayLiteral("OK\r\n");
+const QByteArray kError = QByteArrayLiteral("ERR\r\n");
+// Invalid UTF-8, then "reverse video" and "reset" escape sequences.
+const QByteArray kNoise = QByteArrayLiteral("\xff\xfe\xc3\x1b[7m\x1b[0m");
+
+QString escaped(const QByteArray &bytes)
+{
+    QString text;
+    for (const char byte : bytes) {
+        const auto value = static_cast<unsigned char>(byte);
+        if (byte == '\\')
+            text += QStringLiteral("\\\\");
+        else if (byte == '\r')
+            text += QStringLiteral("\\r");
+        else if (byte == '\n')
+            text += QStringLiteral("\\n");
+        else if (value >= 0x20 && value < 0x7f)
+            text += QLatin1Char(byte);
+        else
+            text += QStringLiteral("\\x%1").arg(value, 2, 16, QLatin1Char('0'));
+    }
+    return text;
+}
+
+} // namespace
+
+Simulator::Simulator(const SimulatorOptions &options, const GeneratorState &state, int linkFd,
+                     QObject *parent)
+    : QObject(parent),
+      options(options),
+      state(state),
+      linkFd(linkFd),
+      readNotifier(new QSocketNotifier(linkFd, QSocketNotifier::Read, this)),
+      idleTimer(new QTimer(this)),
+      sendTimer(new QTimer(this))
+{
+    readNotifier->setEnabled(false);
+    connect(readNotifier, &QSocketNotifier::activated, this, &Simulator::readLink);
+    idleTimer->setSingleShot(true);
+    idleTimer->setTimerType(Qt::PreciseTimer);
+    connect(idleTimer, &QTimer::timeout, this, [this] { handle(reader.expire(clock.elapsed())); });
+    sendTimer->setSingleShot(true);
+    sendTimer->setTimerType(Qt::PreciseTimer);
+    connect(sendTimer, &QTimer::timeout, this, &Simulator::sendDueChunks);
+}
+
+void Simulator::start()
+{
+    clock.start();
+    if (options.verbose)
+        log(state.table());
+    if (!options.greeting.isEmpty()) {
+        log(QStringLiteral("greeting %1").arg(escaped(options.greeting)));
+        writeLink(options.greeting);
+    }
+    readNotifier->setEnabled(true);
+    checkHangUp();
+}
+
+void Simulator::readLink()
+{
+    char buffer[4096];
+    for (;;) {
+        const ssize_t count = ::read(linkFd, buffer, sizeof buffer);
+        if (count > 0) {
+            handle(reader.feed(QByteArray(buffer, count), clock.elapsed()));
+            continue;
+        }
+        if (count < 0 && errno == EINTR)
+            continue;
+        if (count < 0 && errno == EAGAIN)
+            break;
+        readNotifier->setEnabled(false);
+        emit linkFailed(count == 0 ? QStringLiteral("the link was closed")
+                                   : QString::fromLocal8Bit(std::strerror(errno)));
+        return;
+    }
+    if (reader.hasPartialFrame())
+        idleTimer->start(int(FrameReader::kIdleTimeoutMs) + 1);
+    else
+        idleTimer->stop();
+}
+
+void Simulator::handle(const QList<FrameEvent> &events)
+{
+    for (const FrameEvent &event : events) {
+        if (event.kind == FrameEvent::Dropped) {
+            log(QStringLiteral("dropped %1").arg(escaped(event.bytes)));
+            continue;
+        }
+        log(QStringLiteral("frame %1").arg(escaped(event.bytes)));
+        const QByteArray reply = answer(event.bytes);
+        if (options.silent)
+            log(QStringLiteral("silent, no reply"));
+        else
+            queueReply(reply);
+    }
+}
+
+QByteArray Simulator::answer(const QByteArray &frame)
+{
+    if (frame == "SAV") {
+        QString error;
+        if (options.statePath.isEmpty() || state.save(options.statePath, &error))
+            return kOk;
+        report(QStringLiteral("cannot save to %1: %2").arg(options.statePath, error));
+        return kError;
+    }
+    if (!state.applySetFrame(frame))
+        return kError;
+    if (options.verbose)
+        log(state.table());
+    return kOk;
+}
+
+void Simulator::queueReply(const QByteArray &reply)
+{
+    const QByteArray bytes = (options.noise ? kNoise : QByteArray()) + reply;
+    log(QStringLiteral("reply %1").arg(escaped(bytes)));
+    qint64 dueMs = clock.elapsed() + options.replyDelayMs;
+    if (!outgoing.empty())
+        dueMs = std::max(dueMs, outgoing.back().dueMs);
+    if (options.splitMs) {
+        const qsizetype half = bytes.size() / 2;
+        outgoing.push_back({dueMs, bytes.left(half), false});
+        outgoing.push_back({dueMs + *options.splitMs, bytes.mid(half), true});
+    } else {
+        outgoing.push_back({dueMs, bytes, true});
+    }
+    sendDueChunks();
+}
+
+void Simulator::sendDueChunks()
+{
+    while (!outgoing.empty() && outgoing.front().dueMs <= clock.elapsed()) {
+        const Chunk chunk = outgoing.front();
+        outgoing.pop_front();
+        writeLink(chunk.bytes);
+        if (chunk.endsReply) {
+            ++repliesSent;
+            checkHangUp();
+        }
+    }
+    if (!outgoing.empty())
+        sendTimer->start(int(outgoing.front().dueMs - clock.elapsed()));
+}
+
+void Simulator::writeLink(const QByteArray &bytes)
+{
+    qsizetype done = 0;
+    while (done < bytes.size()) {
+        const ssize_t count = ::write(linkFd, bytes.constData() + done, size_t(bytes.size() - done));
+        if (count < 0 && errno == EINTR)
+            continue;
+        if (count <= 0) {
+            // Nobody reads and the line's buffer is full; a real device drops too.
+            log(QStringLiteral("could not send %1 byte(s): %2")
+                        .arg(bytes.size() - done)
+                        .arg(QString::fromLocal8Bit(std::strerror(errno))));
+            return;
+        }
+        done += count;
+    }
+}
+
+void Simulator::checkHangUp()
+{
+    if (options.hangupAfterFrames && repliesSent >= *options.hangupAfterFrames) {
+        readNotifier->setEnabled(false);
+        sendTimer->stop();
+        idleTimer->stop();
+        log(QStringLiteral("hanging up after %1 repl%2")
+                    .arg(repliesSent)
+                    .arg(repliesSent == 1 ? "y" : "ies"));
+        emit hangUpDue();
+    }
+}
+
+void Simulator::log(const QString &line) const
+{
+    if (options.verbose)
+        report(line);
+}
+
+void Simulator::report(const QString &line) const
+{
+    const QByteArray text = line.toLocal8Bit();
+    for (const QByteArray &part : text.split('\n'))
+        std::fprintf(stderr, "kestrane-sim: %s\n", part.constData());
+    std::fflush(stderr);
+}
