@@ -6,6 +6,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
+#include <sys/ioctl.h>
 #include <termios.h>
 #include <unistd.h>
 
@@ -76,6 +77,15 @@ bool DeviceLink::makeLink(const QString &linkPath, QString *error)
     }
     link = linkPath;
     return true;
+}
+
+int DeviceLink::unreadOutput() const
+{
+    int count = 0;
+    // What a pseudo-terminal sends waits in its device end's input queue.
+    const bool known = spareDeviceFd >= 0 ? ioctl(spareDeviceFd, TIOCINQ, &count) == 0
+                                          : ioctl(ioFd, TIOCOUTQ, &count) == 0;
+    return known ? count : 0;
 }
 
 void DeviceLink::close()

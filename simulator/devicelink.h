@@ -22,6 +22,8 @@ public:
     bool makeLink(const QString &linkPath, QString *error);
 
     int fd() const { return ioFd; }
+    // Bytes sent that the other side has not taken yet.
+    int unreadOutput() const;
     QString devicePath() const { return path; }
     bool isOpen() const { return ioFd >= 0; }
     void close();

@@ -70,11 +70,8 @@ int main(int argc, char *argv[])
     std::printf("%s\n", qPrintable(link.devicePath()));
     std::fflush(stdout);
 
-    Simulator simulator(*options, state, link.fd());
-    QObject::connect(&simulator, &Simulator::hangUpDue, &app, [&] {
-        link.close();
-        app.exit(0);
-    });
+    Simulator simulator(*options, state, link);
+    QObject::connect(&simulator, &Simulator::hungUp, &app, [&app] { app.exit(0); });
     QObject::connect(&simulator, &Simulator::linkFailed, &app, [&](const QString &reason) {
         fail(kExitLinkError, QStringLiteral("%1: %2").arg(link.devicePath(), reason));
         app.exit(kExitLinkError);

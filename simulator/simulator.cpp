@@ -36,13 +36,13 @@ QString escaped(const QByteArray &bytes)
 
 } // namespace
 
-Simulator::Simulator(const SimulatorOptions &options, const GeneratorState &state, int linkFd,
+Simulator::Simulator(const SimulatorOptions &options, const GeneratorState &state, DeviceLink &link,
                      QObject *parent)
     : QObject(parent),
       options(options),
       state(state),
-      linkFd(linkFd),
-      readNotifier(new QSocketNotifier(linkFd, QSocketNotifier::Read, this)),
+      link(link),
+      readNotifier(new QSocketNotifier(link.fd(), QSocketNotifier::Read, this)),
       idleTimer(new QTimer(this)),
       sendTimer(new QTimer(this))
 {
@@ -72,8 +72,8 @@ void Simulator::start()
 void Simulator::readLink()
 {
     char buffer[4096];
-    for (;;) {
-        const ssize_t count = ::read(linkFd, buffer, sizeof buffer);
+    while (!hangingUp) {
+        const ssize_t count = ::read(link.fd(), buffer, sizeof buffer);
         if (count > 0) {
             handle(reader.feed(QByteArray(buffer, count), clock.elapsed()));
             continue;
@@ -96,6 +96,8 @@ void Simulator::readLink()
 void Simulator::handle(const QList<FrameEvent> &events)
 {
     for (const FrameEvent &event : events) {
+        if (hangingUp)
+            return;
         if (event.kind == FrameEvent::Dropped) {
             log(QStringLiteral("dropped %1").arg(escaped(event.bytes)));
             continue;
@@ -161,7 +163,7 @@ void Simulator::writeLink(const QByteArray &bytes)
 {
     qsizetype done = 0;
     while (done < bytes.size()) {
-        const ssize_t count = ::write(linkFd, bytes.constData() + done, size_t(bytes.size() - done));
+        const ssize_t count = ::write(link.fd(), bytes.constData() + done, size_t(bytes.size() - done));
         if (count < 0 && errno == EINTR)
             continue;
         if (count <= 0) {
@@ -177,15 +179,33 @@ void Simulator::writeLink(const QByteArray &bytes)
 
 void Simulator::checkHangUp()
 {
-    if (options.hangupAfterFrames && repliesSent >= *options.hangupAfterFrames) {
-        readNotifier->setEnabled(false);
-        sendTimer->stop();
-        idleTimer->stop();
-        log(QStringLiteral("hanging up after %1 repl%2")
-                    .arg(repliesSent)
-                    .arg(repliesSent == 1 ? "y" : "ies"));
-        emit hangUpDue();
+    if (hangingUp || !options.hangupAfterFrames || repliesSent < *options.hangupAfterFrames)
+        return;
+    hangingUp = true;
+    readNotifier->setEnabled(false);
+    sendTimer->stop();
+    idleTimer->stop();
+    outgoing.clear();
+    log(QStringLiteral("hanging up after %1 repl%2").arg(repliesSent).arg(repliesSent == 1 ? "y" : "ies"));
+    clock.restart();
+    hangUpWhenDrained();
+}
+
+// Closing at once would discard the last reply before anyone could read it.
+// The kernel moves written bytes to the other side's queue a little later,
+// so an empty queue only counts after a short while.
+void Simulator::hangUpWhenDrained()
+{
+    constexpr qint64 kDeliveryMs = 20;
+    constexpr qint64 kDrainLimitMs = 1000;
+    constexpr int kDrainPollMs = 5;
+    const qint64 elapsedMs = clock.elapsed();
+    if (elapsedMs < kDeliveryMs || (link.unreadOutput() > 0 && elapsedMs < kDrainLimitMs)) {
+        QTimer::singleShot(kDrainPollMs, this, &Simulator::hangUpWhenDrained);
+        return;
     }
+    link.close();
+    emit hungUp();
 }
 
 void Simulator::log(const QString &line) const

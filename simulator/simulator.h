@@ -1,6 +1,7 @@
 #ifndef SIMULATOR_H
 #define SIMULATOR_H
 
+#include "devicelink.h"
 #include "framereader.h"
 #include "generatorstate.h"
 #include "simulatoroptions.h"
@@ -20,15 +21,15 @@ class Simulator : public QObject
     Q_OBJECT
 
 public:
-    Simulator(const SimulatorOptions &options, const GeneratorState &state, int linkFd,
+    Simulator(const SimulatorOptions &options, const GeneratorState &state, DeviceLink &link,
               QObject *parent = nullptr);
 
     // Sends the greeting, if any, and starts taking frames.
     void start();
 
 signals:
-    // The frames to answer before hanging up have been answered.
-    void hangUpDue();
+    // It hung up, as asked, once the last reply had been taken.
+    void hungUp();
     void linkFailed(const QString &error);
 
 private:
@@ -46,12 +47,13 @@ private:
     void sendDueChunks();
     void writeLink(const QByteArray &bytes);
     void checkHangUp();
+    void hangUpWhenDrained();
     void log(const QString &line) const; // with --verbose only
     void report(const QString &line) const;
 
     SimulatorOptions options;
     GeneratorState state;
-    int linkFd;
+    DeviceLink &link;
     QSocketNotifier *readNotifier;
     QTimer *idleTimer;
     QTimer *sendTimer;
@@ -59,6 +61,7 @@ private:
     FrameReader reader;
     std::deque<Chunk> outgoing;
     int repliesSent = 0;
+    bool hangingUp = false;
 };
 
 #endif // SIMULATOR_H

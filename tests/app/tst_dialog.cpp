@@ -1,6 +1,7 @@
 #include "dialog.h"
 #include "logcapture.h"
 #include "pseudoterminal.h"
+#include "windowdriver.h"
 
 #include <QComboBox>
 #include <QElapsedTimer>
@@ -14,50 +15,6 @@
 
 namespace {
 
-const QStringList widgetNames{"lPort",    "cbPortList", "pbConnect",    "pbUpdate",
-                              "lChannel", "lDelay",     "lWidth",       "sbChannel",
-                              "sbDelay",  "sbPulseWidth", "pbSet",      "pbSave"};
-const QStringList noDeviceEnabled{"lPort", "pbUpdate"};
-const QStringList deviceFoundEnabled{"lPort", "cbPortList", "pbConnect", "pbUpdate"};
-const QStringList connectedEnabled{"lChannel", "lDelay", "lWidth", "sbChannel",
-                                   "sbDelay",  "sbPulseWidth", "pbSet", "pbSave"};
-
-PortDescription generatorAt(const QString &path)
-{
-    return {path, path, 0x0483, 0x5740};
-}
-
-template<typename T>
-T *child(const Dialog &dialog, const char *name)
-{
-    T *widget = dialog.findChild<T *>(QLatin1String(name));
-    if (!widget)
-        qFatal("the window has no %s", name);
-    return widget;
-}
-
-QStringList enabledWidgets(const Dialog &dialog)
-{
-    QStringList enabled;
-    for (const QString &name : widgetNames) {
-        if (child<QWidget>(dialog, qPrintable(name))->isEnabled())
-            enabled.append(name);
-    }
-    return enabled;
-}
-
-void click(const Dialog &dialog, const char *button)
-{
-    QTest::mouseClick(child<QPushButton>(dialog, button), Qt::LeftButton);
-}
-
-void enterPulse(const Dialog &dialog, int channel, int delayPs, int widthPs)
-{
-    child<QSpinBox>(dialog, "sbChannel")->setValue(channel);
-    child<QSpinBox>(dialog, "sbDelay")->setValue(delayPs);
-    child<QSpinBox>(dialog, "sbPulseWidth")->setValue(widthPs);
-}
-
 // Clicks `button` while the device takes the frame and answers it at once.
 QByteArray clickAnswered(const Dialog &dialog, const char *button, PseudoTerminal &device,
                          int frameSize, const QByteArray &reply)
@@ -69,11 +26,6 @@ QByteArray clickAnswered(const Dialog &dialog, const char *button, PseudoTermina
     });
     click(dialog, button);
     return frame.get();
-}
-
-QString answerLine(const char *quotedReply)
-{
-    return QStringLiteral("answer:  \"%1\"").arg(QString::fromUtf8(quotedReply));
 }
 
 } // namespace
