@@ -1,6 +1,7 @@
 #include "dialog.h"
 #include "logcapture.h"
 #include "pseudoterminal.h"
+#include "setcases.h"
 #include "windowdriver.h"
 
 #include <QComboBox>
@@ -215,16 +216,10 @@ void TestDialog::set_data()
     QTest::addColumn<int>("widthShown");
     QTest::addColumn<QByteArray>("frame");
 
-    QTest::newRow("start values") << 3 << 0 << 1000 << 0 << 1001 << QByteArray("03000091");
-    QTest::newRow("1000 and 2000") << 3 << 1000 << 2000 << 1001 << 2002 << QByteArray("03091182");
-    QTest::newRow("5 and 6") << 3 << 5 << 6 << 0 << 11 << QByteArray("03000001");
-    QTest::newRow("width clamped") << 3 << 2800 << 3000 << 2805 << 2816 << QByteArray("03255256");
-    QTest::newRow("full delay") << 3 << 5621 << 1000 << 5621 << 0 << QByteArray("03511000");
-    QTest::newRow("delay 5616 rounds up to full") << 3 << 5616 << 500 << 5621 << 0 << QByteArray("03511000");
-    QTest::newRow("channel 16") << 16 << 5621 << 0 << 5621 << 0 << QByteArray("16511000");
-    QTest::newRow("channel 1, nothing") << 1 << 0 << 0 << 0 << 0 << QByteArray("01000000");
-    QTest::newRow("exactly 511 steps") << 9 << 2805 << 2816 << 2805 << 2816 << QByteArray("09255256");
-    QTest::newRow("512 steps") << 9 << 2805 << 2827 << 2805 << 2816 << QByteArray("09255256");
+    for (const SetCase &entry : setCases()) {
+        QTest::newRow(entry.name) << entry.channel << entry.delayPs << entry.widthPs
+                                  << entry.appliedDelayPs << entry.appliedWidthPs << entry.frame;
+    }
 }
 
 void TestDialog::set()

@@ -1,0 +1,268 @@
+#include "setcases.h"
+#include "simulatorprocess.h"
+
+#include "portdiscovery.h"
+
+#include <QProcess>
+#include <QTemporaryDir>
+#include <QTest>
+
+namespace {
+
+struct CtlResult
+{
+    int exitCode = -1;
+    QStringList output; // stdout lines
+    QString errors;     // stderr
+};
+
+CtlResult runCtl(const QStringList &arguments)
+{
+    QProcess ctl;
+    ctl.start(QStringLiteral(KESTRANE_CTL_PATH), arguments);
+    CtlResult result;
+    if (!ctl.waitForFinished(20000) || ctl.exitStatus() != QProcess::NormalExit)
+        return result;
+    result.exitCode = ctl.exitCode();
+    result.output = QString::fromLocal8Bit(ctl.readAllStandardOutput()).split(u'\n', Qt::SkipEmptyParts);
+    result.errors = QString::fromLocal8Bit(ctl.readAllStandardError());
+    return result;
+}
+
+QString writeProfile(const QTemporaryDir &folder, const QByteArray &content)
+{
+    const QString path = folder.filePath("profile.txt");
+    QFile file(path);
+    if (!file.open(QIODevice::WriteOnly) || file.write(content) != content.size())
+        qFatal("cannot write %s", qPrintable(path));
+    return path;
+}
+
+} // namespace
+
+class TestCtl : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void setSendsWhatTheWindowSends_data();
+    void setSendsWhatTheWindowSends();
+    void save();
+    void applyProfile();
+    void badProfileSendsNothing_data();
+    void badProfileSendsNothing();
+    void usageErrors_data();
+    void usageErrors();
+    void deviceErrors();
+    void dryRunOpensNothing();
+    void listShowsGenerators();
+    void helpExplainsProfiles();
+};
+
+void TestCtl::setSendsWhatTheWindowSends_data()
+{
+    QTest::addColumn<int>("channel");
+    QTest::addColumn<int>("delayPs");
+    QTest::addColumn<int>("widthPs");
+    QTest::addColumn<int>("appliedDelayPs");
+    QTest::addColumn<int>("appliedWidthPs");
+    QTest::addColumn<QByteArray>("frame");
+    QTest::addColumn<bool>("widthClamped");
+
+    for (const SetCase &entry : setCases()) {
+        QTest::newRow(entry.name) << entry.channel << entry.delayPs << entry.widthPs
+                                  << entry.appliedDelayPs << entry.appliedWidthPs << entry.frame
+                                  << entry.widthClamped;
+    }
+}
+
+void TestCtl::setSendsWhatTheWindowSends()
+{
+    QFETCH(int, channel);
+    QFETCH(int, delayPs);
+    QFETCH(int, widthPs);
+    QFETCH(int, appliedDelayPs);
+    QFETCH(int, appliedWidthPs);
+    QFETCH(QByteArray, frame);
+    QFETCH(bool, widthClamped);
+
+    SimulatorProcess simulator({});
+    const CtlResult result = runCtl({"--port", simulator.devicePath(), "set",
+                                     QString::number(channel), QString::number(delayPs),
+                                     QString::number(widthPs)});
+    QCOMPARE(result.exitCode, 0);
+    QCOMPARE(result.output.size(), 1);
+    const QString line = result.output.first();
+    QVERIFY2(line.startsWith(QStringLiteral("channel=%1 delay_ps=%2 width_ps=%3 applied_delay_ps=%4 "
+                                            "applied_width_ps=%5 ")
+                                     .arg(channel)
+                                     .arg(delayPs)
+                                     .arg(widthPs)
+                                     .arg(appliedDelayPs)
+                                     .arg(appliedWidthPs)),
+             qPrintable(line));
+    QVERIFY2(line.endsWith(" frame=" + frame + R"( answer="OK\r\n")"), qPrintable(line));
+    QCOMPARE(result.errors.startsWith("kestrane-ctl: warning: set: width"), widthClamped);
+    QCOMPARE(simulator.finish(), 0);
+    QCOMPARE(simulator.logged("frame"), QStringList{QString::fromLatin1(frame)});
+}
+
+void TestCtl::save()
+{
+    SimulatorProcess simulator({"--noise"});
+    const CtlResult result = runCtl({"save", "--port", simulator.devicePath()});
+    QCOMPARE(result.exitCode, 0);
+    QCOMPARE(result.output, QStringList{"frame=SAV answer=\"\uFFFD\uFFFD\uFFFD" R"(\u001B[7m\u001B[0mOK\r\n")"});
+    QCOMPARE(simulator.finish(), 0);
+    QCOMPARE(simulator.logged("frame"), QStringList{"SAV"});
+}
+
+void TestCtl::applyProfile()
+{
+    QTemporaryDir folder;
+    const QString statePath = folder.filePath("state.txt");
+    const QString profile = writeProfile(folder, "# scan start\n"
+                                                 "16 5621 0\n"
+                                                 "\n"
+                                                 "2  1000\t2000   # rounds\n"
+                                                 "5 2800 3000\n");
+    SimulatorProcess simulator({"--state", statePath});
+    const CtlResult result = runCtl({"--port", simulator.devicePath(), "apply", profile, "--save"});
+    QCOMPARE(result.exitCode, 0);
+    QCOMPARE(result.output.size(), 4);
+    QVERIFY(result.output[1].contains("frame=02091182 answer="));
+    QCOMPARE(result.output[3], R"(frame=SAV answer="OK\r\n")");
+    QCOMPARE(result.errors, "kestrane-ctl: warning: " + profile + ":5: width 3000 ps cut to 2816 ps: delay plus width may not "
+                                      "exceed 511 steps\n");
+    QCOMPARE(simulator.finish(), 0);
+    QCOMPARE(simulator.logged("frame"), QStringList({"16511000", "02091182", "05255256", "SAV"}));
+
+    QFile state(statePath);
+    QVERIFY(state.open(QIODevice::ReadOnly));
+    const QList<QByteArray> lines = state.readAll().split('\n');
+    QCOMPARE(lines.value(2), "2 91 182");
+    QCOMPARE(lines.value(5), "5 255 256");
+    QCOMPARE(lines.value(16), "16 511 0");
+    QCOMPARE(lines.value(1), "1 0 0");
+}
+
+void TestCtl::badProfileSendsNothing_data()
+{
+    QTest::addColumn<QByteArray>("content");
+    QTest::addColumn<QString>("where");
+
+    QTest::newRow("malformed line") << QByteArray("1 0 0\n2 1000\n") << ":2: ";
+    QTest::newRow("not a number") << QByteArray("1 0 0\n2 1ns 0\n") << ":2: ";
+    QTest::newRow("channel 0") << QByteArray("0 0 0\n") << ":1: ";
+    QTest::newRow("channel 17") << QByteArray("# x\n17 0 0\n") << ":2: ";
+    QTest::newRow("time over 5621 ps") << QByteArray("1 0 0\n2 5622 0\n") << ":2: ";
+    QTest::newRow("negative time") << QByteArray("1 0 -11\n") << ":1: ";
+    QTest::newRow("channel twice") << QByteArray("3 0 0\n4 0 0\n3 11 11\n") << ":3: ";
+    QTest::newRow("error on the last line") << QByteArray("1 0 0\n2 0 0\n3 0 0 0\n") << ":3: ";
+}
+
+void TestCtl::badProfileSendsNothing()
+{
+    QFETCH(QByteArray, content);
+    QFETCH(QString, where);
+
+    QTemporaryDir folder;
+    const QString profile = writeProfile(folder, content);
+    SimulatorProcess simulator({});
+    const CtlResult result = runCtl({"--port", simulator.devicePath(), "apply", profile, "--save"});
+    QCOMPARE(result.exitCode, 2);
+    QVERIFY2(result.errors.startsWith("kestrane-ctl: " + profile + where), qPrintable(result.errors));
+    QCOMPARE(result.output, QStringList());
+    QCOMPARE(simulator.finish(), 0);
+    QCOMPARE(simulator.logged("frame"), QStringList());
+    QCOMPARE(simulator.logged("dropped"), QStringList());
+}
+
+void TestCtl::usageErrors_data()
+{
+    QTest::addColumn<QStringList>("arguments");
+    QTest::addColumn<QString>("complaint");
+
+    QTest::newRow("no command") << QStringList{} << "a command is needed";
+    QTest::newRow("unknown command") << QStringList{"reset"} << "unknown command \"reset\"";
+    QTest::newRow("set without width") << QStringList{"set", "1", "0"} << "set takes 3";
+    QTest::newRow("channel 17") << QStringList{"set", "17", "0", "0"} << "CHANNEL";
+    QTest::newRow("delay over 5621") << QStringList{"set", "1", "5622", "0"} << "DELAY_PS";
+    QTest::newRow("width not a number") << QStringList{"set", "1", "0", "1e3"} << "WIDTH_PS";
+    QTest::newRow("save with arguments") << QStringList{"save", "now"} << "save takes 0";
+    QTest::newRow("--save without apply") << QStringList{"save", "--save"} << "--save goes with apply";
+    QTest::newRow("unknown option") << QStringList{"--baud", "9600", "save"} << "baud";
+    QTest::newRow("missing profile") << QStringList{"apply", "/nonexistent/profile.txt"}
+                                     << "/nonexistent/profile.txt";
+}
+
+void TestCtl::usageErrors()
+{
+    QFETCH(QStringList, arguments);
+    QFETCH(QString, complaint);
+
+    const CtlResult result = runCtl(arguments);
+    QCOMPARE(result.exitCode, 2);
+    QVERIFY2(result.errors.startsWith("kestrane-ctl: ") && result.errors.contains(complaint),
+             qPrintable(result.errors));
+    QCOMPARE(result.output, QStringList());
+}
+
+void TestCtl::deviceErrors()
+{
+    const CtlResult missing = runCtl({"--port", "/dev/kestrane-no-such-port", "save"});
+    QCOMPARE(missing.exitCode, 1);
+    QCOMPARE(missing.errors, "kestrane-ctl: cannot open /dev/kestrane-no-such-port: "
+                             "No such file or directory\n");
+
+    // Without --port the tool needs exactly one generator on this machine.
+    const qsizetype generators = generatorPorts(systemPorts()).size();
+    const CtlResult guessed = runCtl({"save"});
+    if (generators == 1)
+        QSKIP("a generator is attached to this machine");
+    QCOMPARE(guessed.exitCode, 1);
+    QVERIFY2(guessed.errors.contains(generators == 0 ? "no generator found" : "generators found"),
+             qPrintable(guessed.errors));
+}
+
+void TestCtl::dryRunOpensNothing()
+{
+    QTemporaryDir folder;
+    const QString profile = writeProfile(folder, "1 0 1000\n2 5621 1000\n");
+    SimulatorProcess simulator({});
+    for (const QString &port : {simulator.devicePath(), QStringLiteral("/dev/kestrane-no-such-port")}) {
+        const CtlResult result = runCtl({"--dry-run", "--port", port, "apply", profile, "--save"});
+        QCOMPARE(result.exitCode, 0);
+        QCOMPARE(result.output,
+                 QStringList({"channel=1 delay_ps=0 width_ps=1000 applied_delay_ps=0 "
+                              "applied_width_ps=1001 delay_steps=0 width_steps=91 frame=01000091",
+                              "channel=2 delay_ps=5621 width_ps=1000 applied_delay_ps=5621 "
+                              "applied_width_ps=0 delay_steps=511 width_steps=0 frame=02511000",
+                              "frame=SAV"}));
+    }
+    QCOMPARE(simulator.finish(), 0);
+    QCOMPARE(simulator.logged("frame"), QStringList());
+}
+
+void TestCtl::listShowsGenerators()
+{
+    QStringList expected;
+    for (const PortDescription &port : generatorPorts(systemPorts()))
+        expected.append(port.portName + u'\t' + port.systemLocation);
+    const CtlResult result = runCtl({"list"});
+    QCOMPARE(result.exitCode, 0);
+    QCOMPARE(result.output, expected);
+    QCOMPARE(result.errors, QString());
+}
+
+void TestCtl::helpExplainsProfiles()
+{
+    const CtlResult result = runCtl({"--help"});
+    QCOMPARE(result.exitCode, 0);
+    const QString help = result.output.join(u'\n');
+    for (const char *part : {"apply FILE", "Example:", "16  5621  0", "Exit codes:"})
+        QVERIFY2(help.contains(QLatin1String(part)), part);
+}
+
+QTEST_GUILESS_MAIN(TestCtl)
+#include "tst_ctl.moc"
