@@ -1,10 +1,16 @@
 #include "commandframes.h"
 
+namespace {
+
+// Left-padded with "0"; a longer number is kept whole.
+QString padded(int number, int width)
+{
+    return QString::number(number).rightJustified(width, u'0');
+}
+
+} // namespace
+
 QString buildSetCommand(int channel, int delaySteps, int widthSteps)
 {
-    const QChar zero = u'0';
-    return QStringLiteral("%1%2%3")
-            .arg(channel, 2, 10, zero)
-            .arg(delaySteps, 3, 10, zero)
-            .arg(widthSteps, 3, 10, zero);
+    return padded(channel, 2) + padded(delaySteps, 3) + padded(widthSteps, 3);
 }

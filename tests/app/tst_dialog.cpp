@@ -52,6 +52,7 @@ private slots:
     void silentDevice_data();
     void silentDevice();
     void lateReplyLeadsNextAnswer();
+    void inputIsNotClearedAfterConnect();
     void repliesAreLoggedEscaped_data();
     void repliesAreLoggedEscaped();
     void hungUpDevice();
@@ -311,6 +312,18 @@ void TestDialog::lateReplyLeadsNextAnswer()
     click(dialog, "pbSave");
     QCOMPARE(device->readPending(), "SAVSAV");
     QCOMPARE(log->takeLines(), QStringList({answerLine(""), answerLine(R"(LATE\r\n)")}));
+}
+
+void TestDialog::inputIsNotClearedAfterConnect()
+{
+    Dialog dialog([this] { return ports; });
+    dialog.show();
+    connect(dialog);
+
+    device->write("ready\r\n");
+    click(dialog, "pbSave");
+    QCOMPARE(device->readPending(), "SAV");
+    QCOMPARE(log->takeLines(), QStringList{answerLine(R"(ready\r\n)")});
 }
 
 void TestDialog::repliesAreLoggedEscaped_data()

@@ -1,11 +1,14 @@
 #include "dialog.h"
+#include "linksettings.h"
 #include "logcapture.h"
+#include "pseudoterminal.h"
 #include "simulatorprocess.h"
 #include "windowdriver.h"
 
 #include <QApplication>
 #include <QElapsedTimer>
 #include <QFile>
+#include <QSerialPort>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
@@ -147,6 +150,20 @@ void TestWindowSimulator::replySplitOverExchanges()
     QCOMPARE(answers(), QStringList({"OK", R"(\r\nOK)"}));
 }
 
+// Whether the serial library keeps bytes that arrived before the port was
+// opened; newer Qt releases discard them when opening.
+static bool libraryKeepsInputOnOpen()
+{
+    PseudoTerminal device;
+    device.write("early");
+    QSerialPort port;
+    applyLinkSettings(port, device.devicePath());
+    if (!port.open(QIODevice::ReadWrite))
+        return false;
+    port.waitForReadyRead(100);
+    return port.readAll() == "early";
+}
+
 void TestWindowSimulator::greetingLeadsFirstAnswer()
 {
     SimulatorProcess simulator({"--greeting", "Pulse generator v2"});
@@ -155,7 +172,11 @@ void TestWindowSimulator::greetingLeadsFirstAnswer()
     click(*dialog, "pbSave");
     const QStringList replies = answers();
     QCOMPARE(replies.size(), 1);
-    QVERIFY2(replies.first().startsWith("Pulse generator v2"), qPrintable(replies.first()));
+    // Connect itself clears nothing: what the library kept leads the answer.
+    if (libraryKeepsInputOnOpen())
+        QVERIFY2(replies.first().startsWith("Pulse generator v2"), qPrintable(replies.first()));
+    else
+        QCOMPARE(replies.first(), R"(OK\r\n)");
 }
 
 void TestWindowSimulator::noiseStaysOnOneLine()

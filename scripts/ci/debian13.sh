@@ -1,0 +1,63 @@
+#!/usr/bin/env bash
+# Builds Kestrane and runs every test against the Qt 6 of Debian 13, in a
+# Debian 13 root made with debootstrap from the archive this machine's apt
+# uses. The root is kept and reused while it is there.
+set -euo pipefail
+
+repo=$(cd "$(dirname "$0")/../.." && pwd)
+root=${KESTRANE_TRIXIE_ROOT:-/var/lib/kestrane-ci/trixie}
+ready_mark=$root/.kestrane-root-ready
+
+if [[ $(id -u) -ne 0 ]]; then
+    echo "debian13.sh: needs root (debootstrap, chroot and mounts)" >&2
+    exit 2
+fi
+
+archive_uri() {
+    # The first plain Debian archive among apt's sources (not security, not updates).
+    local uri
+    uri=$(grep -hE '^(URIs:|deb )' /etc/apt/sources.list /etc/apt/sources.list.d/*.sources 2>/dev/null \
+        | sed -E 's/^URIs:[[:space:]]*//; s/^deb[[:space:]]+(\[[^]]*\][[:space:]]+)?//; s/[[:space:]].*//' \
+        | grep -E '/debian/?$' | head -n 1)
+    [[ -n $uri ]] || { echo "debian13.sh: no Debian archive in apt's sources" >&2; exit 1; }
+    echo "$uri"
+}
+
+make_root() {
+    command -v debootstrap >/dev/null || {
+        apt-get update -qq
+        DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends debootstrap
+    }
+    rm -rf "$root"
+    mkdir -p "$(dirname "$root")"
+    echo "debian13.sh: making a Debian 13 root in $root"
+    debootstrap --variant=minbase trixie "$root" "$(archive_uri)" >"$root.log" 2>&1 \
+        || { tail -n 20 "$root.log" >&2; exit 1; }
+    touch "$ready_mark"
+}
+
+[[ -e $ready_mark ]] || make_root
+
+mounted=()
+cleanup() {
+    local index
+    for ((index = ${#mounted[@]} - 1; index >= 0; index--)); do
+        umount -l "${mounted[index]}" 2>/dev/null || true
+    done
+}
+trap cleanup EXIT
+for point in proc dev dev/pts; do
+    mountpoint -q "$root/$point" && continue
+    mount --bind "/$point" "$root/$point"
+    mounted+=("$root/$point")
+done
+mkdir -p "$root/run/lock"
+cp /etc/resolv.conf "$root/etc/resolv.conf" 2>/dev/null || true
+
+# A fresh copy of the sources, without any build of this machine's.
+rm -rf "$root/src/kestrane"
+mkdir -p "$root/src/kestrane"
+tar -C "$repo" --exclude='./build*' --exclude='./.git' -cf - . | tar -C "$root/src/kestrane" -xf -
+
+chroot "$root" /usr/bin/env -i PATH=/usr/sbin:/usr/bin:/sbin:/bin HOME=/root LANG=C.UTF-8 \
+    KESTRANE_WERROR=ON bash /src/kestrane/scripts/setup.sh test
