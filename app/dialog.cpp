@@ -11,16 +11,15 @@
 
 #include <cstdlib>
 
-Dialog::Dialog(QWidget *parent)
-    : Dialog(systemPorts, parent)
-{
-}
+Dialog::Dialog(QWidget *parent) :
+    Dialog(systemPorts, parent)
+{}
 
-Dialog::Dialog(PortLister listPorts, QWidget *parent)
-    : QDialog(parent),
-      ui(new Ui_Dialog),
-      port(new QSerialPort(this)),
-      listPorts(std::move(listPorts))
+Dialog::Dialog(PortLister listPorts, QWidget *parent) :
+    QDialog(parent),
+    ui(new Ui_Dialog),
+    port(new QSerialPort(this)),
+    listPorts(std::move(listPorts))
 {
     ui->setupUi(this);
     on_pbUpdate_clicked();
@@ -62,9 +61,8 @@ void Dialog::on_pbConnect_clicked()
     const QList<QWidget *> portWidgets{ui->cbPortList, ui->pbConnect, ui->pbUpdate, ui->lPort};
     for (QWidget *widget : portWidgets)
         widget->setEnabled(false);
-    const QList<QWidget *> pulseWidgets{ui->sbPulseWidth, ui->pbSet,    ui->pbSave,
-                                        ui->sbChannel,    ui->sbDelay,  ui->lChannel,
-                                        ui->lDelay,       ui->lWidth};
+    const QList<QWidget *> pulseWidgets{ui->sbPulseWidth, ui->pbSet,    ui->pbSave, ui->sbChannel,
+                                        ui->sbDelay,      ui->lChannel, ui->lDelay, ui->lWidth};
     for (QWidget *widget : pulseWidgets)
         widget->setEnabled(true);
 }

@@ -16,19 +16,19 @@ PlannedFrame planSetFrame(int channel, int delayPs, int widthPs, const QString &
                                  .arg(steps.widthSteps * kStepPs)
                                  .arg(kBudgetSteps));
     }
-    const QByteArray frame =
-            buildSetCommand(channel, steps.delaySteps, steps.widthSteps).toLocal8Bit();
-    const QString fields =
-            QStringLiteral("channel=%1 delay_ps=%2 width_ps=%3 applied_delay_ps=%4 "
-                           "applied_width_ps=%5 delay_steps=%6 width_steps=%7 frame=%8")
-                    .arg(channel)
-                    .arg(delayPs)
-                    .arg(widthPs)
-                    .arg(steps.delaySteps * kStepPs)
-                    .arg(steps.widthSteps * kStepPs)
-                    .arg(steps.delaySteps)
-                    .arg(steps.widthSteps)
-                    .arg(QString::fromLatin1(frame));
+    const QByteArray frame
+            = buildSetCommand(channel, steps.delaySteps, steps.widthSteps).toLocal8Bit();
+    const QString fields
+            = QStringLiteral("channel=%1 delay_ps=%2 width_ps=%3 applied_delay_ps=%4 "
+                             "applied_width_ps=%5 delay_steps=%6 width_steps=%7 frame=%8")
+                      .arg(channel)
+                      .arg(delayPs)
+                      .arg(widthPs)
+                      .arg(steps.delaySteps * kStepPs)
+                      .arg(steps.widthSteps * kStepPs)
+                      .arg(steps.delaySteps)
+                      .arg(steps.widthSteps)
+                      .arg(QString::fromLatin1(frame));
     return {frame, fields};
 }
 
@@ -42,7 +42,8 @@ FramePlan planProfile(const QString &path, const QString &text)
     FramePlan plan;
     const ChannelRecords records = parseChannelRecords(text, kMaxTimePs);
     if (records.errorLine != 0) {
-        plan.error = QStringLiteral("%1:%2: %3").arg(path).arg(records.errorLine).arg(records.error);
+        plan.error
+                = QStringLiteral("%1:%2: %3").arg(path).arg(records.errorLine).arg(records.error);
         return plan;
     }
     for (const ChannelRecord &record : records.records) {

@@ -43,14 +43,16 @@ QString choosePort(const QString &requested, QString *error)
     const QList<PortDescription> found = generatorPorts(systemPorts());
     if (found.size() == 1)
         return found.first().portName;
+    if (found.isEmpty()) {
+        *error = QStringLiteral("no generator found (USB id 0483:5740); name a port with --port");
+        return {};
+    }
     QStringList names;
     for (const PortDescription &port : found)
         names.append(port.portName);
-    *error = found.isEmpty()
-            ? QStringLiteral("no generator found (USB id 0483:5740); name a port with --port")
-            : QStringLiteral("%1 generators found (%2); pick one with --port")
-                      .arg(found.size())
-                      .arg(names.join(QStringLiteral(", ")));
+    *error = QStringLiteral("%1 generators found (%2); pick one with --port")
+                     .arg(found.size())
+                     .arg(names.join(QStringLiteral(", ")));
     return {};
 }
 

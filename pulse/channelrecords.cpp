@@ -38,10 +38,9 @@ ChannelRecords parseChannelRecords(const QString &text, int maxTime)
         }
         const ChannelRecord record{lineNumber, values[0], values[1], values[2]};
         if (record.channel < 1 || record.channel > kChannelCount)
-            return failure(lineNumber,
-                           QStringLiteral("channel %1 is outside 1 to %2")
-                                   .arg(record.channel)
-                                   .arg(kChannelCount));
+            return failure(lineNumber, QStringLiteral("channel %1 is outside 1 to %2")
+                                               .arg(record.channel)
+                                               .arg(kChannelCount));
         for (const int time : {record.delay, record.width}) {
             if (time < 0 || time > maxTime)
                 return failure(lineNumber,

@@ -46,8 +46,8 @@ int main(int argc, char *argv[])
 
     int exitCode = 0;
     QString message;
-    const std::optional<SimulatorOptions> options =
-            parseSimulatorOptions(app.arguments(), &exitCode, &message);
+    const std::optional<SimulatorOptions> options
+            = parseSimulatorOptions(app.arguments(), &exitCode, &message);
     if (!options) {
         std::fputs(qPrintable(message), exitCode == 0 ? stdout : stderr);
         return exitCode;
@@ -60,8 +60,8 @@ int main(int argc, char *argv[])
 
     DeviceLink link;
     const bool opened = options->devicePath.isEmpty()
-            ? link.openPseudoTerminal(&error)
-            : link.openSerialPort(options->devicePath, &error);
+                                ? link.openPseudoTerminal(&error)
+                                : link.openSerialPort(options->devicePath, &error);
     if (!opened || (!options->linkPath.isEmpty() && !link.makeLink(options->linkPath, &error)))
         return fail(kExitLinkError, error);
     if (!quitOnTerminationSignals(app))

@@ -37,14 +37,14 @@ QString escaped(const QByteArray &bytes)
 } // namespace
 
 Simulator::Simulator(const SimulatorOptions &options, const GeneratorState &state, DeviceLink &link,
-                     QObject *parent)
-    : QObject(parent),
-      options(options),
-      state(state),
-      link(link),
-      readNotifier(new QSocketNotifier(link.fd(), QSocketNotifier::Read, this)),
-      idleTimer(new QTimer(this)),
-      sendTimer(new QTimer(this))
+                     QObject *parent) :
+    QObject(parent),
+    options(options),
+    state(state),
+    link(link),
+    readNotifier(new QSocketNotifier(link.fd(), QSocketNotifier::Read, this)),
+    idleTimer(new QTimer(this)),
+    sendTimer(new QTimer(this))
 {
     readNotifier->setEnabled(false);
     connect(readNotifier, &QSocketNotifier::activated, this, &Simulator::readLink);
@@ -163,7 +163,8 @@ void Simulator::writeLink(const QByteArray &bytes)
 {
     qsizetype done = 0;
     while (done < bytes.size()) {
-        const ssize_t count = ::write(link.fd(), bytes.constData() + done, size_t(bytes.size() - done));
+        const ssize_t count
+                = ::write(link.fd(), bytes.constData() + done, size_t(bytes.size() - done));
         if (count < 0 && errno == EINTR)
             continue;
         if (count <= 0) {
@@ -186,7 +187,9 @@ void Simulator::checkHangUp()
     sendTimer->stop();
     idleTimer->stop();
     outgoing.clear();
-    log(QStringLiteral("hanging up after %1 repl%2").arg(repliesSent).arg(repliesSent == 1 ? "y" : "ies"));
+    log(QStringLiteral("hanging up after %1 repl%2")
+                .arg(repliesSent)
+                .arg(repliesSent == 1 ? "y" : "ies"));
     clock.restart();
     hangUpWhenDrained();
 }

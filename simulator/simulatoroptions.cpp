@@ -23,8 +23,8 @@ std::optional<int> wholeNumber(const QCommandLineParser &parser, const QString &
 
 } // namespace
 
-std::optional<SimulatorOptions> parseSimulatorOptions(const QStringList &arguments,
-                                                      int *exitCode, QString *message)
+std::optional<SimulatorOptions> parseSimulatorOptions(const QStringList &arguments, int *exitCode,
+                                                      QString *message)
 {
     QCommandLineParser parser;
     parser.setApplicationDescription(
@@ -58,7 +58,8 @@ std::optional<SimulatorOptions> parseSimulatorOptions(const QStringList &argumen
     }
     QString error;
     if (!parser.positionalArguments().isEmpty())
-        error = QStringLiteral("unexpected argument \"%1\"").arg(parser.positionalArguments().first());
+        error = QStringLiteral("unexpected argument \"%1\"")
+                        .arg(parser.positionalArguments().first());
     else if (parser.isSet("link") && parser.isSet("device"))
         error = QStringLiteral("--link goes with a pseudo-terminal, not with --device");
 

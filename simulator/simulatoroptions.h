@@ -24,7 +24,7 @@ struct SimulatorOptions
 // Parses the command line. On --help or --version, *exitCode is 0 and the
 // text to print is in *message; on a usage error it is 2 and *message says
 // what is wrong, followed by the usage.
-std::optional<SimulatorOptions> parseSimulatorOptions(const QStringList &arguments,
-                                                      int *exitCode, QString *message);
+std::optional<SimulatorOptions> parseSimulatorOptions(const QStringList &arguments, int *exitCode,
+                                                      QString *message);
 
 #endif // SIMULATOROPTIONS_H

@@ -35,7 +35,8 @@ void TestConnectFailure::connect()
 
     PseudoTerminal device;
     QVERIFY(device.isValid());
-    const QString path = existing ? device.devicePath() : QStringLiteral("/dev/kestrane-no-such-port");
+    const QString path
+            = existing ? device.devicePath() : QStringLiteral("/dev/kestrane-no-such-port");
     QSerialPort otherProgram;
     if (busy) {
         applyLinkSettings(otherProgram, path);

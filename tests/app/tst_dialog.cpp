@@ -176,7 +176,8 @@ void TestDialog::updateMovesBetweenStates()
     QCOMPARE(list->count(), 0);
     // Every line goes to the default category, which the default handler prints bare.
     QCOMPARE(log->categories(), QStringList(3, "default"));
-    QCOMPARE(log->takeLines(), QStringList({"Update device list", "\"ttyACM0\"", "Update device list"}));
+    QCOMPARE(log->takeLines(),
+             QStringList({"Update device list", "\"ttyACM0\"", "Update device list"}));
 }
 
 void TestDialog::connectOpensCurrentEntry()
@@ -255,7 +256,8 @@ void TestDialog::setTwiceSendsTheSameFrame()
 
     click(dialog, "pbSet");
     click(dialog, "pbSet");
-    QCOMPARE(device->readPending(), "07112393" "07112393");
+    QCOMPARE(device->readPending(), "07112393"
+                                    "07112393");
     QCOMPARE(log->takeLines(), QStringList({"string result \"07112393\"", answerLine(""),
                                             "string result \"07112393\"", answerLine("")}));
 }
@@ -335,7 +337,8 @@ void TestDialog::repliesAreLoggedEscaped_data()
     QTest::newRow("invalid UTF-8") << QByteArray("\xff\xfeOK") << answerLine("\uFFFD\uFFFDOK");
     QTest::newRow("valid UTF-8") << QByteArray("\xc2\xb5s") << answerLine("\u00B5s");
     QTest::newRow("terminal escape") << QByteArray("\x1b[2J") << answerLine(R"(\u001B[2J)");
-    QTest::newRow("quotes and backslash") << QByteArray(R"(a "b" \c)") << answerLine(R"(a \"b\" \\c)");
+    QTest::newRow("quotes and backslash")
+            << QByteArray(R"(a "b" \c)") << answerLine(R"(a \"b\" \\c)");
     QTest::newRow("NUL byte") << QByteArray("A\0B", 3) << answerLine(R"(A\u0000B)");
 }
 

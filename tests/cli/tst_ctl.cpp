@@ -24,7 +24,8 @@ CtlResult runCtl(const QStringList &arguments)
     if (!ctl.waitForFinished(20000) || ctl.exitStatus() != QProcess::NormalExit)
         return result;
     result.exitCode = ctl.exitCode();
-    result.output = QString::fromLocal8Bit(ctl.readAllStandardOutput()).split(u'\n', Qt::SkipEmptyParts);
+    result.output
+            = QString::fromLocal8Bit(ctl.readAllStandardOutput()).split(u'\n', Qt::SkipEmptyParts);
     result.errors = QString::fromLocal8Bit(ctl.readAllStandardError());
     return result;
 }
@@ -87,20 +88,21 @@ void TestCtl::setSendsWhatTheWindowSends()
     QFETCH(bool, widthClamped);
 
     SimulatorProcess simulator({});
-    const CtlResult result = runCtl({"--port", simulator.devicePath(), "set",
-                                     QString::number(channel), QString::number(delayPs),
-                                     QString::number(widthPs)});
+    const CtlResult result
+            = runCtl({"--port", simulator.devicePath(), "set", QString::number(channel),
+                      QString::number(delayPs), QString::number(widthPs)});
     QCOMPARE(result.exitCode, 0);
     QCOMPARE(result.output.size(), 1);
     const QString line = result.output.first();
-    QVERIFY2(line.startsWith(QStringLiteral("channel=%1 delay_ps=%2 width_ps=%3 applied_delay_ps=%4 "
-                                            "applied_width_ps=%5 ")
-                                     .arg(channel)
-                                     .arg(delayPs)
-                                     .arg(widthPs)
-                                     .arg(appliedDelayPs)
-                                     .arg(appliedWidthPs)),
-             qPrintable(line));
+    QVERIFY2(
+            line.startsWith(QStringLiteral("channel=%1 delay_ps=%2 width_ps=%3 applied_delay_ps=%4 "
+                                           "applied_width_ps=%5 ")
+                                    .arg(channel)
+                                    .arg(delayPs)
+                                    .arg(widthPs)
+                                    .arg(appliedDelayPs)
+                                    .arg(appliedWidthPs)),
+            qPrintable(line));
     QVERIFY2(line.endsWith(" frame=" + frame + R"( answer="OK\r\n")"), qPrintable(line));
     QCOMPARE(result.errors.startsWith("kestrane-ctl: warning: set: width"), widthClamped);
     QCOMPARE(simulator.finish(), 0);
@@ -112,7 +114,8 @@ void TestCtl::save()
     SimulatorProcess simulator({"--noise"});
     const CtlResult result = runCtl({"save", "--port", simulator.devicePath()});
     QCOMPARE(result.exitCode, 0);
-    QCOMPARE(result.output, QStringList{"frame=SAV answer=\"\uFFFD\uFFFD\uFFFD" R"(\u001B[7m\u001B[0mOK\r\n")"});
+    QCOMPARE(result.output, QStringList{"frame=SAV answer=\"\uFFFD\uFFFD\uFFFD"
+                                        R"(\u001B[7m\u001B[0mOK\r\n")"});
     QCOMPARE(simulator.finish(), 0);
     QCOMPARE(simulator.logged("frame"), QStringList{"SAV"});
 }
@@ -132,7 +135,8 @@ void TestCtl::applyProfile()
     QCOMPARE(result.output.size(), 4);
     QVERIFY(result.output[1].contains("frame=02091182 answer="));
     QCOMPARE(result.output[3], R"(frame=SAV answer="OK\r\n")");
-    QCOMPARE(result.errors, "kestrane-ctl: warning: " + profile + ":5: width 3000 ps cut to 2816 ps: delay plus width may not "
+    QCOMPARE(result.errors, "kestrane-ctl: warning: " + profile
+                                    + ":5: width 3000 ps cut to 2816 ps: delay plus width may not "
                                       "exceed 511 steps\n");
     QCOMPARE(simulator.finish(), 0);
     QCOMPARE(simulator.logged("frame"), QStringList({"16511000", "02091182", "05255256", "SAV"}));
@@ -171,7 +175,8 @@ void TestCtl::badProfileSendsNothing()
     SimulatorProcess simulator({});
     const CtlResult result = runCtl({"--port", simulator.devicePath(), "apply", profile, "--save"});
     QCOMPARE(result.exitCode, 2);
-    QVERIFY2(result.errors.startsWith("kestrane-ctl: " + profile + where), qPrintable(result.errors));
+    QVERIFY2(result.errors.startsWith("kestrane-ctl: " + profile + where),
+             qPrintable(result.errors));
     QCOMPARE(result.output, QStringList());
     QCOMPARE(simulator.finish(), 0);
     QCOMPARE(simulator.logged("frame"), QStringList());
@@ -190,10 +195,11 @@ void TestCtl::usageErrors_data()
     QTest::newRow("delay over 5621") << QStringList{"set", "1", "5622", "0"} << "DELAY_PS";
     QTest::newRow("width not a number") << QStringList{"set", "1", "0", "1e3"} << "WIDTH_PS";
     QTest::newRow("save with arguments") << QStringList{"save", "now"} << "save takes 0";
-    QTest::newRow("--save without apply") << QStringList{"save", "--save"} << "--save goes with apply";
+    QTest::newRow("--save without apply")
+            << QStringList{"save", "--save"} << "--save goes with apply";
     QTest::newRow("unknown option") << QStringList{"--baud", "9600", "save"} << "baud";
-    QTest::newRow("missing profile") << QStringList{"apply", "/nonexistent/profile.txt"}
-                                     << "/nonexistent/profile.txt";
+    QTest::newRow("missing profile")
+            << QStringList{"apply", "/nonexistent/profile.txt"} << "/nonexistent/profile.txt";
 }
 
 void TestCtl::usageErrors()
@@ -230,7 +236,8 @@ void TestCtl::dryRunOpensNothing()
     QTemporaryDir folder;
     const QString profile = writeProfile(folder, "1 0 1000\n2 5621 1000\n");
     SimulatorProcess simulator({});
-    for (const QString &port : {simulator.devicePath(), QStringLiteral("/dev/kestrane-no-such-port")}) {
+    for (const QString &port :
+         {simulator.devicePath(), QStringLiteral("/dev/kestrane-no-such-port")}) {
         const CtlResult result = runCtl({"--dry-run", "--port", port, "apply", profile, "--save"});
         QCOMPARE(result.exitCode, 0);
         QCOMPARE(result.output,

@@ -39,11 +39,9 @@ void TestPortDiscovery::generatorPorts_data()
     QTest::newRow("other vendor, same product") << PortList{otherVendor} << QStringList{};
     QTest::newRow("product id without vendor id") << PortList{productOnly} << QStringList{};
     QTest::newRow("generator among others")
-            << PortList{builtIn, otherVendor, generator, otherProduct}
-            << QStringList{"ttyACM0"};
+            << PortList{builtIn, otherVendor, generator, otherProduct} << QStringList{"ttyACM0"};
     QTest::newRow("two generators keep the system's order")
-            << PortList{secondGenerator, builtIn, generator}
-            << QStringList{"ttyACM3", "ttyACM0"};
+            << PortList{secondGenerator, builtIn, generator} << QStringList{"ttyACM3", "ttyACM0"};
     QTest::newRow("a name listed twice stays twice")
             << PortList{generator, generator} << QStringList{"ttyACM0", "ttyACM0"};
 }

@@ -90,11 +90,10 @@ void TestWindowSimulator::wholeSession()
     click(*dialog, "pbSet");
     click(*dialog, "pbSave");
 
-    QCOMPARE(log->takeLines(),
-             QStringList({"string result \"01000511\"", answerLine(R"(OK\r\n)"),
-                          "string result \"16511000\"", answerLine(R"(OK\r\n)"),
-                          "string result \"08255256\"", answerLine(R"(OK\r\n)"),
-                          answerLine(R"(OK\r\n)")}));
+    QCOMPARE(log->takeLines(), QStringList({"string result \"01000511\"", answerLine(R"(OK\r\n)"),
+                                            "string result \"16511000\"", answerLine(R"(OK\r\n)"),
+                                            "string result \"08255256\"", answerLine(R"(OK\r\n)"),
+                                            answerLine(R"(OK\r\n)")}));
     QCOMPARE(simulator.finish(), 0);
     QCOMPARE(simulator.logged("frame"), QStringList({"01000511", "16511000", "08255256", "SAV"}));
 
@@ -104,7 +103,8 @@ void TestWindowSimulator::wholeSession()
     QCOMPARE(lines.value(1), "1 0 511");
     QCOMPARE(lines.value(8), "8 255 256");
     QCOMPARE(lines.value(16), "16 511 0");
-    QCOMPARE(lines.mid(2, 6), QList<QByteArray>({"2 0 0", "3 0 0", "4 0 0", "5 0 0", "6 0 0", "7 0 0"}));
+    QCOMPARE(lines.mid(2, 6),
+             QList<QByteArray>({"2 0 0", "3 0 0", "4 0 0", "5 0 0", "6 0 0", "7 0 0"}));
 }
 
 void TestWindowSimulator::silentDevice()
@@ -190,7 +190,8 @@ void TestWindowSimulator::noiseStaysOnOneLine()
     const QString line = lines.first();
     for (const QChar character : line)
         QVERIFY2(character.unicode() >= 0x20 && character.unicode() != 0x7f, qPrintable(line));
-    QCOMPARE(line, answerLine("\uFFFD\uFFFD\uFFFD" R"(\u001B[7m\u001B[0mOK\r\n)"));
+    QCOMPARE(line, answerLine("\uFFFD\uFFFD\uFFFD"
+                              R"(\u001B[7m\u001B[0mOK\r\n)"));
 }
 
 void TestWindowSimulator::hangUpLeavesWindowUsable()

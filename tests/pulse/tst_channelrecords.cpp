@@ -18,24 +18,40 @@ void TestChannelRecords::parse_data()
     QTest::addColumn<int>("errorLine");
     QTest::addColumn<QString>("errorPart");
 
-    QTest::newRow("empty") << "" << "" << 0 << "";
-    QTest::newRow("only comments and blanks") << "# a\n\n   \n\t# b\n" << "" << 0 << "";
-    QTest::newRow("file order kept") << "16 5621 0\n1 0 1000\n" << "16:5621:0 1:0:1000" << 0 << "";
-    QTest::newRow("tabs, spaces and a trailing comment")
-            << "\t3   1000\t2000 # scan start\n" << "3:1000:2000" << 0 << "";
-    QTest::newRow("CR LF line ends") << "1 0 0\r\n2 11 22\r\n" << "1:0:0 2:11:22" << 0 << "";
-    QTest::newRow("leading zeros") << "03 0011 0022\n" << "3:11:22" << 0 << "";
-    QTest::newRow("too few fields") << "1 0 0\n2 100\n" << "" << 2 << "found 2 field";
-    QTest::newRow("too many fields") << "2 100 200 300\n" << "" << 1 << "found 4 field";
-    QTest::newRow("not a number") << "# x\n2 1e3 0\n" << "" << 2 << "\"1e3\"";
-    QTest::newRow("a fraction") << "2 10.5 0\n" << "" << 1 << "\"10.5\"";
-    QTest::newRow("channel 0") << "0 0 0\n" << "" << 1 << "channel 0";
-    QTest::newRow("channel 17") << "17 0 0\n" << "" << 1 << "channel 17";
-    QTest::newRow("time below 0") << "1 -11 0\n" << "" << 1 << "-11 is outside";
-    QTest::newRow("time above the maximum") << "1 0 5622\n" << "" << 1 << "5622 is outside";
-    QTest::newRow("maximum time is fine") << "1 5621 5621\n" << "1:5621:5621" << 0 << "";
-    QTest::newRow("channel twice") << "4 0 0\n5 0 0\n4 11 11\n" << "" << 3 << "channel 4 is given twice";
-    QTest::newRow("first error wins") << "x\n17 0 0\n" << "" << 1 << "found 1 field";
+    QTest::newRow("empty") << ""
+                           << "" << 0 << "";
+    QTest::newRow("only comments and blanks") << "# a\n\n   \n\t# b\n"
+                                              << "" << 0 << "";
+    QTest::newRow("file order kept") << "16 5621 0\n1 0 1000\n"
+                                     << "16:5621:0 1:0:1000" << 0 << "";
+    QTest::newRow("tabs, spaces and a trailing comment") << "\t3   1000\t2000 # scan start\n"
+                                                         << "3:1000:2000" << 0 << "";
+    QTest::newRow("CR LF line ends") << "1 0 0\r\n2 11 22\r\n"
+                                     << "1:0:0 2:11:22" << 0 << "";
+    QTest::newRow("leading zeros") << "03 0011 0022\n"
+                                   << "3:11:22" << 0 << "";
+    QTest::newRow("too few fields") << "1 0 0\n2 100\n"
+                                    << "" << 2 << "found 2 field";
+    QTest::newRow("too many fields") << "2 100 200 300\n"
+                                     << "" << 1 << "found 4 field";
+    QTest::newRow("not a number") << "# x\n2 1e3 0\n"
+                                  << "" << 2 << "\"1e3\"";
+    QTest::newRow("a fraction") << "2 10.5 0\n"
+                                << "" << 1 << "\"10.5\"";
+    QTest::newRow("channel 0") << "0 0 0\n"
+                               << "" << 1 << "channel 0";
+    QTest::newRow("channel 17") << "17 0 0\n"
+                                << "" << 1 << "channel 17";
+    QTest::newRow("time below 0") << "1 -11 0\n"
+                                  << "" << 1 << "-11 is outside";
+    QTest::newRow("time above the maximum") << "1 0 5622\n"
+                                            << "" << 1 << "5622 is outside";
+    QTest::newRow("maximum time is fine") << "1 5621 5621\n"
+                                          << "1:5621:5621" << 0 << "";
+    QTest::newRow("channel twice") << "4 0 0\n5 0 0\n4 11 11\n"
+                                   << "" << 3 << "channel 4 is given twice";
+    QTest::newRow("first error wins") << "x\n17 0 0\n"
+                                      << "" << 1 << "found 1 field";
 }
 
 void TestChannelRecords::parse()
@@ -48,7 +64,8 @@ void TestChannelRecords::parse()
     const ChannelRecords parsed = parseChannelRecords(text, 5621);
     QStringList seen;
     for (const ChannelRecord &record : parsed.records)
-        seen.append(QStringLiteral("%1:%2:%3").arg(record.channel).arg(record.delay).arg(record.width));
+        seen.append(
+                QStringLiteral("%1:%2:%3").arg(record.channel).arg(record.delay).arg(record.width));
     QCOMPARE(seen.join(u' '), records);
     QCOMPARE(parsed.errorLine, errorLine);
     QVERIFY2(parsed.error.contains(errorPart), qPrintable(parsed.error));

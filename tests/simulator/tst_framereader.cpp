@@ -49,8 +49,8 @@ void TestFrameReader::feed_data()
     QTest::newRow("set frame split over chunks")
             << Chunks{{0, "03"}, {10, "091"}, {20, "18"}, {30, "2"}}
             << QStringList{"frame 03091182"};
-    QTest::newRow("save split over chunks") << Chunks{{0, "S"}, {5, "A"}, {10, "V"}}
-                                            << QStringList{"frame SAV"};
+    QTest::newRow("save split over chunks")
+            << Chunks{{0, "S"}, {5, "A"}, {10, "V"}} << QStringList{"frame SAV"};
     QTest::newRow("garbage between frames")
             << Chunks{{0, "xyz01000000\r\n!SAV"}}
             << QStringList{"drop xyz", "frame 01000000", "drop \r\n!", "frame SAV"};
@@ -66,7 +66,8 @@ void TestFrameReader::feed_data()
     QTest::newRow("nine digits: the ninth starts a frame")
             << Chunks{{0, "030911821"}} << QStringList{"frame 03091182"};
     QTest::newRow("invalid UTF-8 is dropped")
-            << Chunks{{0, "\xff\xfe" "SAV"}}
+            << Chunks{{0, "\xff\xfe"
+                          "SAV"}}
             << QStringList{QString::fromLatin1("drop \xff\xfe"), "frame SAV"};
     QTest::newRow("gap under the idle timeout keeps the frame")
             << Chunks{{0, "0309"}, {49, "1182"}} << QStringList{"frame 03091182"};

@@ -79,18 +79,21 @@ void TestSimulatorProcess::replies_data()
     QTest::newRow("set frame") << QStringList{} << QByteArray("03091182") << QByteArray("OK\r\n");
     QTest::newRow("save") << QStringList{} << QByteArray("SAV") << QByteArray("OK\r\n");
     QTest::newRow("channel 17") << QStringList{} << QByteArray("17000000") << QByteArray("ERR\r\n");
-    QTest::newRow("over the budget") << QStringList{} << QByteArray("01256256") << QByteArray("ERR\r\n");
-    QTest::newRow("garbage gets nothing") << QStringList{} << QByteArray("hello\r\n") << QByteArray();
+    QTest::newRow("over the budget")
+            << QStringList{} << QByteArray("01256256") << QByteArray("ERR\r\n");
+    QTest::newRow("garbage gets nothing")
+            << QStringList{} << QByteArray("hello\r\n") << QByteArray();
     QTest::newRow("two frames in one write")
             << QStringList{} << QByteArray("SAV16511000") << QByteArray("OK\r\nOK\r\n");
     QTest::newRow("silent") << QStringList{"--silent"} << QByteArray("SAV") << QByteArray();
     QTest::newRow("noise") << QStringList{"--noise"} << QByteArray("SAV")
                            << QByteArray("\xff\xfe\xc3\x1b[7m\x1b[0mOK\r\n");
-    QTest::newRow("split") << QStringList{"--split", "20"} << QByteArray("SAV") << QByteArray("OK\r\n");
-    QTest::newRow("delay within the wait") << QStringList{"--reply-delay", "50"}
-                                           << QByteArray("SAV") << QByteArray("OK\r\n");
-    QTest::newRow("delay past the wait") << QStringList{"--reply-delay", "400"}
-                                         << QByteArray("SAV") << QByteArray();
+    QTest::newRow("split") << QStringList{"--split", "20"} << QByteArray("SAV")
+                           << QByteArray("OK\r\n");
+    QTest::newRow("delay within the wait")
+            << QStringList{"--reply-delay", "50"} << QByteArray("SAV") << QByteArray("OK\r\n");
+    QTest::newRow("delay past the wait")
+            << QStringList{"--reply-delay", "400"} << QByteArray("SAV") << QByteArray();
 }
 
 void TestSimulatorProcess::replies()
@@ -117,8 +120,8 @@ void TestSimulatorProcess::badOptions_data()
     QTest::newRow("negative split") << QStringList{"--split", "-5"} << "--split";
     QTest::newRow("hang-up count missing") << QStringList{"--hangup-after"} << "hangup-after";
     QTest::newRow("stray argument") << QStringList{"ttyACM0"} << "ttyACM0";
-    QTest::newRow("link with device") << QStringList{"--link", "/tmp/x", "--device", "/dev/null"}
-                                      << "--link";
+    QTest::newRow("link with device")
+            << QStringList{"--link", "/tmp/x", "--device", "/dev/null"} << "--link";
 }
 
 void TestSimulatorProcess::badOptions()

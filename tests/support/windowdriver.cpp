@@ -5,9 +5,9 @@
 #include <QTest>
 
 namespace {
-const QStringList widgetNames{"lPort",    "cbPortList", "pbConnect",    "pbUpdate",
-                              "lChannel", "lDelay",     "lWidth",       "sbChannel",
-                              "sbDelay",  "sbPulseWidth", "pbSet",      "pbSave"};
+const QStringList widgetNames{"lPort",    "cbPortList",   "pbConnect", "pbUpdate",
+                              "lChannel", "lDelay",       "lWidth",    "sbChannel",
+                              "sbDelay",  "sbPulseWidth", "pbSet",     "pbSave"};
 const QString answerPrefix = QStringLiteral("answer:  \"");
 } // namespace
 
