@@ -36,10 +36,10 @@ QString escaped(const QByteArray &bytes)
 
 } // namespace
 
-Simulator::Simulator(const SimulatorOptions &options, const GeneratorState &state, DeviceLink &link,
+Simulator::Simulator(SimulatorOptions options, const GeneratorState &state, DeviceLink &link,
                      QObject *parent) :
     QObject(parent),
-    options(options),
+    options(std::move(options)),
     state(state),
     link(link),
     readNotifier(new QSocketNotifier(link.fd(), QSocketNotifier::Read, this)),

@@ -21,7 +21,7 @@ class Simulator : public QObject
     Q_OBJECT
 
 public:
-    Simulator(const SimulatorOptions &options, const GeneratorState &state, DeviceLink &link,
+    Simulator(SimulatorOptions options, const GeneratorState &state, DeviceLink &link,
               QObject *parent = nullptr);
 
     // Sends the greeting, if any, and starts taking frames.

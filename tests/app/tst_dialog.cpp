@@ -21,7 +21,7 @@ QByteArray clickAnswered(const Dialog &dialog, const char *button, PseudoTermina
                          int frameSize, const QByteArray &reply)
 {
     auto frame = std::async(std::launch::async, [&] {
-        const QByteArray received = device.read(frameSize, 2000);
+        QByteArray received = device.read(frameSize, 2000);
         device.write(reply);
         return received;
     });

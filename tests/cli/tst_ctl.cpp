@@ -32,7 +32,7 @@ CtlResult runCtl(const QStringList &arguments)
 
 QString writeProfile(const QTemporaryDir &folder, const QByteArray &content)
 {
-    const QString path = folder.filePath("profile.txt");
+    QString path = folder.filePath("profile.txt");
     QFile file(path);
     if (!file.open(QIODevice::WriteOnly) || file.write(content) != content.size())
         qFatal("cannot write %s", qPrintable(path));

@@ -51,8 +51,8 @@ void TestWindowSimulator::cleanup()
 
 std::unique_ptr<Dialog> TestWindowSimulator::connectTo(const SimulatorProcess &simulator)
 {
-    const QList<PortDescription> ports{generatorAt(simulator.devicePath())};
-    auto dialog = std::make_unique<Dialog>([ports] { return ports; });
+    const QString path = simulator.devicePath();
+    auto dialog = std::make_unique<Dialog>([path] { return QList{generatorAt(path)}; });
     dialog->show();
     click(*dialog, "pbConnect");
     if (enabledWidgets(*dialog) != connectedEnabled)
@@ -187,7 +187,7 @@ void TestWindowSimulator::noiseStaysOnOneLine()
     click(*dialog, "pbSave");
     const QStringList lines = log->takeLines();
     QCOMPARE(lines.size(), 1);
-    const QString line = lines.first();
+    const QString &line = lines.first();
     for (const QChar character : line)
         QVERIFY2(character.unicode() >= 0x20 && character.unicode() != 0x7f, qPrintable(line));
     QCOMPARE(line, answerLine("\uFFFD\uFFFD\uFFFD"
