@@ -22,22 +22,7 @@ if [[ $mode == run ]] && ! has_display; then
     packages+=(xvfb xauth)
 fi
 
-install_missing() {
-    local missing=() package
-    for package in "$@"; do
-        if [[ $(dpkg-query -W -f='${db:Status-Status}' "$package" 2>/dev/null) != installed ]]; then
-            missing+=("$package")
-        fi
-    done
-    [[ ${#missing[@]} -eq 0 ]] && return
-    echo "Installing: ${missing[*]}"
-    local sudo=()
-    [[ $(id -u) -eq 0 ]] || sudo=(sudo)
-    "${sudo[@]}" apt-get update -qq
-    DEBIAN_FRONTEND=noninteractive "${sudo[@]}" apt-get install -y -qq --no-install-recommends "${missing[@]}"
-}
-
-install_missing "${packages[@]}"
+bash scripts/install-packages.sh "${packages[@]}"
 
 cmake -S . -B "$build_dir" -G Ninja \
     -DCMAKE_BUILD_TYPE=RelWithDebInfo \

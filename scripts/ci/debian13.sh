@@ -24,10 +24,7 @@ archive_uri() {
 }
 
 make_root() {
-    command -v debootstrap >/dev/null || {
-        apt-get update -qq
-        DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends debootstrap
-    }
+    bash "$repo/scripts/install-packages.sh" debootstrap
     rm -rf "$root"
     mkdir -p "$(dirname "$root")"
     echo "debian13.sh: making a Debian 13 root in $root"
