@@ -1,5 +1,6 @@
 #include "setcases.h"
 #include "simulatorprocess.h"
+#include "testfiles.h"
 
 #include "portdiscovery.h"
 
@@ -33,8 +34,7 @@ CtlResult runCtl(const QStringList &arguments)
 QString writeProfile(const QTemporaryDir &folder, const QByteArray &content)
 {
     QString path = folder.filePath("profile.txt");
-    QFile file(path);
-    if (!file.open(QIODevice::WriteOnly) || file.write(content) != content.size())
+    if (!writeFile(path, content))
         qFatal("cannot write %s", qPrintable(path));
     return path;
 }
@@ -140,14 +140,7 @@ void TestCtl::applyProfile()
                                       "exceed 511 steps\n");
     QCOMPARE(simulator.finish(), 0);
     QCOMPARE(simulator.logged("frame"), QStringList({"16511000", "02091182", "05255256", "SAV"}));
-
-    QFile state(statePath);
-    QVERIFY(state.open(QIODevice::ReadOnly));
-    const QList<QByteArray> lines = state.readAll().split('\n');
-    QCOMPARE(lines.value(2), "2 91 182");
-    QCOMPARE(lines.value(5), "5 255 256");
-    QCOMPARE(lines.value(16), "16 511 0");
-    QCOMPARE(lines.value(1), "1 0 0");
+    QCOMPARE(readFile(statePath), stateFileAfter({"16511000", "02091182", "05255256"}));
 }
 
 void TestCtl::badProfileSendsNothing_data()

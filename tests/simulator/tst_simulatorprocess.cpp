@@ -1,5 +1,7 @@
 #include "linksettings.h"
+#include "pseudoterminal.h"
 #include "simulatorprocess.h"
+#include "testfiles.h"
 
 #include <QElapsedTimer>
 #include <QFileInfo>
@@ -39,18 +41,6 @@ QProcess *runToEnd(QObject *parent, const QStringList &arguments)
     return process;
 }
 
-QByteArray readFile(const QString &path)
-{
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("(unreadable)");
-}
-
-bool writeFile(const QString &path, const QByteArray &content)
-{
-    QFile file(path);
-    return file.open(QIODevice::WriteOnly) && file.write(content) == content.size();
-}
-
 } // namespace
 
 class TestSimulatorProcess : public QObject
@@ -66,6 +56,9 @@ private slots:
     void malformedStateFile();
     void stateFileRoundTrip();
     void failedSaveKeepsOldFile();
+    void deviceEndSurvivesReopening();
+    void servesExistingPort();
+    void terminationRemovesLink_data();
     void terminationRemovesLink();
     void hangsUpAfterReplies();
 };
@@ -207,14 +200,47 @@ void TestSimulatorProcess::failedSaveKeepsOldFile()
     QVERIFY(simulator.log().filter("cannot save to " + path).size() == 1);
 }
 
+void TestSimulatorProcess::deviceEndSurvivesReopening()
+{
+    SimulatorProcess simulator({});
+    for (const QByteArray frame : {"01000091", "02000091", "SAV"}) {
+        QSerialPort port;
+        QVERIFY(openDevice(port, simulator));
+        QCOMPARE(exchange(port, frame), "OK\r\n");
+    }
+    QCOMPARE(simulator.finish(), 0);
+    QCOMPARE(simulator.logged("frame"), QStringList({"01000091", "02000091", "SAV"}));
+}
+
+// --device serves a port that exists already; the device end of a
+// pseudo-terminal stands in for a USB gadget's serial port.
+void TestSimulatorProcess::servesExistingPort()
+{
+    PseudoTerminal line;
+    SimulatorProcess simulator({"--device", line.devicePath()});
+    QCOMPARE(simulator.devicePath(), line.devicePath());
+    QVERIFY(line.write("03091182"));
+    QCOMPARE(line.read(4, 2000), "OK\r\n");
+    QCOMPARE(simulator.finish(), 0);
+}
+
+void TestSimulatorProcess::terminationRemovesLink_data()
+{
+    QTest::addColumn<int>("signal");
+    QTest::newRow("SIGTERM") << int(SIGTERM);
+    QTest::newRow("SIGINT") << int(SIGINT);
+}
+
 void TestSimulatorProcess::terminationRemovesLink()
 {
+    QFETCH(int, signal);
+
     QTemporaryDir folder;
     const QString link = folder.filePath("generator");
     SimulatorProcess simulator({"--link", link});
     QVERIFY(simulator.isRunning());
     QCOMPARE(QFileInfo(link).symLinkTarget(), simulator.devicePath());
-    QCOMPARE(simulator.finish(), 0);
+    QCOMPARE(simulator.finish(signal), 0);
     QVERIFY(!QFileInfo::exists(link) && !QFileInfo(link).isSymLink());
 }
 

@@ -1,7 +1,5 @@
 #include "simulatorprocess.h"
 
-#include <csignal>
-
 SimulatorProcess::SimulatorProcess(const QStringList &arguments)
 {
     process.start(QStringLiteral(KESTRANE_SIM_PATH), QStringList{"--verbose"} + arguments);
@@ -15,10 +13,10 @@ SimulatorProcess::~SimulatorProcess()
     finish();
 }
 
-int SimulatorProcess::finish()
+int SimulatorProcess::finish(int signal)
 {
     if (process.state() != QProcess::NotRunning) {
-        ::kill(pid_t(process.processId()), SIGTERM);
+        ::kill(pid_t(process.processId()), signal);
         if (!process.waitForFinished(5000)) {
             process.kill();
             process.waitForFinished(5000);

@@ -4,6 +4,8 @@
 #include <QProcess>
 #include <QStringList>
 
+#include <csignal>
+
 // kestrane-sim in a child process, started with --verbose and the
 // arguments given; devicePath() is the first line it printed.
 class SimulatorProcess
@@ -17,9 +19,9 @@ public:
     bool isRunning() const { return !devicePath().isEmpty(); }
     QString devicePath() const { return path; }
 
-    // Ends it with SIGTERM unless it ended by itself; returns the exit code,
-    // or -1 when it crashed or did not end.
-    int finish();
+    // Ends it with `signal` unless it ended by itself; returns the exit
+    // code, or -1 when it crashed or did not end.
+    int finish(int signal = SIGTERM);
     // Its log, without the program-name prefix; complete after finish().
     QStringList log();
     // The frames it received and the replies it sent, from its log.
