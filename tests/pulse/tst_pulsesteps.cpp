@@ -1,4 +1,5 @@
 #include "pulsesteps.h"
+#include "setcases.h"
 
 #include <QTest>
 
@@ -49,18 +50,13 @@ void TestPulseSteps::pulseStepsFor_data()
     QTest::addColumn<int>("delaySteps");
     QTest::addColumn<int>("widthSteps");
 
-    QTest::newRow("start values") << 0 << 1000 << 0 << 91;
-    QTest::newRow("1000 and 2000") << 1000 << 2000 << 91 << 182;
-    QTest::newRow("5 and 6") << 5 << 6 << 0 << 1;
-    QTest::newRow("width clamped 273 to 256") << 2800 << 3000 << 255 << 256;
-    QTest::newRow("full delay clamps width to 0") << 5621 << 1000 << 511 << 0;
-    for (int delayPs = 5616; delayPs <= 5621; ++delayPs) {
-        QTest::addRow("delay %d ps leaves no width", delayPs) << delayPs << 5621 << 511 << 0;
+    for (const SetCase &entry : setCases()) {
+        QTest::newRow(entry.name) << entry.delayPs << entry.widthPs
+                                  << entry.appliedDelayPs / kStepPs
+                                  << entry.appliedWidthPs / kStepPs;
     }
-    QTest::newRow("sum of exactly 511 steps is kept") << 2805 << 2816 << 255 << 256;
-    QTest::newRow("sum of 512 steps loses one width step") << 2805 << 2827 << 255 << 256;
-    QTest::newRow("no delay, full width") << 0 << 5621 << 0 << 511;
-    QTest::newRow("both at the maximum") << 5621 << 5621 << 511 << 0;
+    for (int delayPs = 5616; delayPs <= 5621; ++delayPs)
+        QTest::addRow("delay %d ps leaves no width", delayPs) << delayPs << 5621 << 511 << 0;
     QTest::newRow("whole steps round to themselves") << 1001 << 2002 << 91 << 182;
 }
 
