@@ -32,6 +32,20 @@ bool openDevice(QSerialPort &port, const SimulatorProcess &simulator)
     return port.open(QIODevice::ReadWrite);
 }
 
+// A simulator and a port open on its device end, as the window would have.
+struct Session
+{
+    explicit Session(const QStringList &options) :
+        simulator(options)
+    {
+        opened = openDevice(port, simulator);
+    }
+
+    SimulatorProcess simulator;
+    QSerialPort port;
+    bool opened = false;
+};
+
 // Runs the simulator to its end, for arguments it rejects at start.
 QProcess *runToEnd(QObject *parent, const QStringList &arguments)
 {
@@ -95,12 +109,10 @@ void TestSimulatorProcess::replies()
     QFETCH(QByteArray, sent);
     QFETCH(QByteArray, answer);
 
-    SimulatorProcess simulator(options);
-    QVERIFY(simulator.isRunning());
-    QSerialPort port;
-    QVERIFY(openDevice(port, simulator));
-    QCOMPARE(exchange(port, sent), answer);
-    QCOMPARE(simulator.finish(), 0);
+    Session session(options);
+    QVERIFY(session.opened);
+    QCOMPARE(exchange(session.port, sent), answer);
+    QCOMPARE(session.simulator.finish(), 0);
 }
 
 void TestSimulatorProcess::badOptions_data()
@@ -162,13 +174,12 @@ void TestSimulatorProcess::stateFileRoundTrip()
     const QString path = folder.filePath("state.txt");
     QVERIFY(writeFile(path, "# by hand\n3 91 182\n\n16 511 0 # last\n"));
 
-    SimulatorProcess simulator({"--state", path});
-    QSerialPort port;
-    QVERIFY(openDevice(port, simulator));
-    QCOMPARE(exchange(port, "01000511"), "OK\r\n");
-    QCOMPARE(exchange(port, "01000512"), "ERR\r\n");
-    QCOMPARE(exchange(port, "SAV"), "OK\r\n");
-    QCOMPARE(simulator.finish(), 0);
+    Session session({"--state", path});
+    QVERIFY(session.opened);
+    QCOMPARE(exchange(session.port, "01000511"), "OK\r\n");
+    QCOMPARE(exchange(session.port, "01000512"), "ERR\r\n");
+    QCOMPARE(exchange(session.port, "SAV"), "OK\r\n");
+    QCOMPARE(session.simulator.finish(), 0);
 
     QByteArray expected = "# Pulse generator state: channel, delay and width in 11 ps steps\n"
                           "1 0 511\n2 0 0\n3 91 182\n";
@@ -189,15 +200,14 @@ void TestSimulatorProcess::failedSaveKeepsOldFile()
         QSKIP("this file system cannot make a folder immutable");
     auto unlock = qScopeGuard([&] { QProcess::execute("chattr", {"-i", folder.path()}); });
 
-    SimulatorProcess simulator({"--state", path});
-    QSerialPort port;
-    QVERIFY(openDevice(port, simulator));
-    QCOMPARE(exchange(port, "05000001"), "OK\r\n");
-    QCOMPARE(exchange(port, "SAV"), "ERR\r\n");
-    QCOMPARE(exchange(port, "05000002"), "OK\r\n");
-    QCOMPARE(simulator.finish(), 0);
+    Session session({"--state", path});
+    QVERIFY(session.opened);
+    QCOMPARE(exchange(session.port, "05000001"), "OK\r\n");
+    QCOMPARE(exchange(session.port, "SAV"), "ERR\r\n");
+    QCOMPARE(exchange(session.port, "05000002"), "OK\r\n");
+    QCOMPARE(session.simulator.finish(), 0);
     QCOMPARE(readFile(path), old);
-    QVERIFY(simulator.log().filter("cannot save to " + path).size() == 1);
+    QVERIFY(session.simulator.log().filter("cannot save to " + path).size() == 1);
 }
 
 void TestSimulatorProcess::deviceEndSurvivesReopening()
@@ -248,15 +258,14 @@ void TestSimulatorProcess::hangsUpAfterReplies()
 {
     QTemporaryDir folder;
     const QString link = folder.filePath("generator");
-    SimulatorProcess simulator({"--hangup-after", "2", "--link", link});
-    QSerialPort port;
-    QVERIFY(openDevice(port, simulator));
-    QCOMPARE(exchange(port, "SAV"), "OK\r\n");
-    QCOMPARE(exchange(port, "SAV"), "OK\r\n");
-    QCOMPARE(exchange(port, "SAV"), QByteArray());
-    QCOMPARE(simulator.finish(), 0);
+    Session session({"--hangup-after", "2", "--link", link});
+    QVERIFY(session.opened);
+    QCOMPARE(exchange(session.port, "SAV"), "OK\r\n");
+    QCOMPARE(exchange(session.port, "SAV"), "OK\r\n");
+    QCOMPARE(exchange(session.port, "SAV"), QByteArray());
+    QCOMPARE(session.simulator.finish(), 0);
     QVERIFY(!QFileInfo(link).isSymLink());
-    QCOMPARE(simulator.logged("frame"), QStringList({"SAV", "SAV"}));
+    QCOMPARE(session.simulator.logged("frame"), QStringList({"SAV", "SAV"}));
 }
 
 QTEST_GUILESS_MAIN(TestSimulatorProcess)
