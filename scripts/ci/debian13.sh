@@ -25,7 +25,13 @@ archive_uri() {
 
 make_root() {
     bash "$repo/scripts/install-packages.sh" debootstrap
-    rm -rf "$root"
+    # A run that was killed may have left its mounts behind: never delete
+    # through them.
+    local point
+    for point in dev/pts dev proc; do
+        if mountpoint -q "$root/$point" 2>/dev/null; then umount -l "$root/$point"; fi
+    done
+    rm -rf --one-file-system "$root"
     mkdir -p "$(dirname "$root")"
     echo "debian13.sh: making a Debian 13 root in $root"
     debootstrap --variant=minbase trixie "$root" "$(archive_uri)" >"$root.log" 2>&1 \
