@@ -62,8 +62,8 @@ void Simulator::start()
     if (options.verbose)
         log(state.table());
     if (!options.greeting.isEmpty()) {
-        log(QStringLiteral("greeting %1").arg(escaped(options.greeting)));
         writeLink(options.greeting);
+        log(QStringLiteral("greeting %1").arg(escaped(options.greeting)));
     }
     readNotifier->setEnabled(true);
     checkHangUp();

@@ -160,6 +160,7 @@ static bool libraryKeepsInputOnOpen()
 void TestWindowSimulator::greetingLeadsFirstAnswer()
 {
     SimulatorProcess simulator({"--greeting", "Pulse generator v2"});
+    QVERIFY(simulator.waitForLogged("greeting")); // in the line before Connect
     auto dialog = connectTo(simulator);
 
     click(*dialog, "pbSave");

@@ -38,6 +38,17 @@ QStringList SimulatorProcess::log()
     return lines;
 }
 
+bool SimulatorProcess::waitForLogged(const QString &kind)
+{
+    process.setReadChannel(QProcess::StandardError);
+    auto backToOutput = qScopeGuard([this] { process.setReadChannel(QProcess::StandardOutput); });
+    while (logged(kind).isEmpty()) {
+        if (!process.waitForReadyRead(5000))
+            return false;
+    }
+    return true;
+}
+
 QStringList SimulatorProcess::logged(const QString &kind)
 {
     QStringList entries;

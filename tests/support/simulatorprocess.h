@@ -24,6 +24,8 @@ public:
     int finish(int signal = SIGTERM);
     // Its log, without the program-name prefix; complete after finish().
     QStringList log();
+    // Waits until it has logged a line of this kind, e.g. "greeting".
+    bool waitForLogged(const QString &kind);
     // The frames it received and the replies it sent, from its log.
     QStringList logged(const QString &kind);
 
