@@ -1,6 +1,7 @@
 // Measures the window: how long it takes to show, how long a Set press
 // takes against a generator that answers at once (next to the same round
 // trip in plain POSIX calls), and how much memory a process showing it needs.
+#include "devicelink.h"
 #include "dialog.h"
 
 #include <QApplication>
@@ -11,10 +12,8 @@
 
 #include <algorithm>
 #include <cstdio>
-#include <fcntl.h>
 #include <poll.h>
 #include <sys/resource.h>
-#include <termios.h>
 #include <unistd.h>
 
 namespace {
@@ -65,17 +64,6 @@ qint64 rawRoundTripNs(int fd)
     return reply == kReply ? clock.nsecsElapsed() : -1;
 }
 
-int openRaw(const QString &devicePath)
-{
-    const int fd = ::open(QFile::encodeName(devicePath).constData(), O_RDWR | O_NOCTTY);
-    termios settings{};
-    if (fd >= 0 && tcgetattr(fd, &settings) == 0) {
-        cfmakeraw(&settings);
-        tcsetattr(fd, TCSANOW, &settings);
-    }
-    return fd;
-}
-
 struct RoundTrips
 {
     double windowMs = -1;
@@ -92,10 +80,11 @@ RoundTrips measureRoundTrips(const QString &devicePath)
     dialog.show();
     dialog.findChild<QPushButton *>(QStringLiteral("pbConnect"))->click();
     auto *set = dialog.findChild<QPushButton *>(QStringLiteral("pbSet"));
-    const int fd = openRaw(devicePath);
-    if (!set->isEnabled() || fd < 0)
+    // The same device end, opened raw as any serial port would be.
+    DeviceLink rawEnd;
+    QString error;
+    if (!set->isEnabled() || !rawEnd.openSerialPort(devicePath, &error))
         return {};
-    auto closeRaw = qScopeGuard([fd] { ::close(fd); });
 
     QList<qint64> window;
     QList<qint64> raw;
@@ -104,7 +93,7 @@ RoundTrips measureRoundTrips(const QString &devicePath)
         clock.start();
         set->click();
         window.append(clock.nsecsElapsed());
-        raw.append(rawRoundTripNs(fd));
+        raw.append(rawRoundTripNs(rawEnd.fd()));
         if (raw.constLast() < 0)
             return {};
     }

@@ -211,17 +211,7 @@ void TestDialog::connectedIsFinal()
 
 void TestDialog::set_data()
 {
-    QTest::addColumn<int>("channel");
-    QTest::addColumn<int>("delayPs");
-    QTest::addColumn<int>("widthPs");
-    QTest::addColumn<int>("delayShown");
-    QTest::addColumn<int>("widthShown");
-    QTest::addColumn<QByteArray>("frame");
-
-    for (const SetCase &entry : setCases()) {
-        QTest::newRow(entry.name) << entry.channel << entry.delayPs << entry.widthPs
-                                  << entry.appliedDelayPs << entry.appliedWidthPs << entry.frame;
-    }
+    addSetCaseRows();
 }
 
 void TestDialog::set()
@@ -229,8 +219,8 @@ void TestDialog::set()
     QFETCH(int, channel);
     QFETCH(int, delayPs);
     QFETCH(int, widthPs);
-    QFETCH(int, delayShown);
-    QFETCH(int, widthShown);
+    QFETCH(int, appliedDelayPs);
+    QFETCH(int, appliedWidthPs);
     QFETCH(QByteArray, frame);
 
     Dialog dialog([this] { return ports; });
@@ -240,8 +230,8 @@ void TestDialog::set()
 
     QCOMPARE(clickAnswered(dialog, "pbSet", *device, 8, "OK\r\n"), frame);
     QCOMPARE(device->readPending(), QByteArray());
-    QCOMPARE(child<QSpinBox>(dialog, "sbDelay")->value(), delayShown);
-    QCOMPARE(child<QSpinBox>(dialog, "sbPulseWidth")->value(), widthShown);
+    QCOMPARE(child<QSpinBox>(dialog, "sbDelay")->value(), appliedDelayPs);
+    QCOMPARE(child<QSpinBox>(dialog, "sbPulseWidth")->value(), appliedWidthPs);
     QCOMPARE(child<QSpinBox>(dialog, "sbChannel")->value(), channel);
     const QString resultLine = QStringLiteral("string result \"%1\"").arg(QLatin1String(frame));
     QCOMPARE(log->takeLines(), QStringList({resultLine, answerLine(R"(OK\r\n)")}));

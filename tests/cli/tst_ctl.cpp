@@ -62,19 +62,7 @@ private slots:
 
 void TestCtl::setSendsWhatTheWindowSends_data()
 {
-    QTest::addColumn<int>("channel");
-    QTest::addColumn<int>("delayPs");
-    QTest::addColumn<int>("widthPs");
-    QTest::addColumn<int>("appliedDelayPs");
-    QTest::addColumn<int>("appliedWidthPs");
-    QTest::addColumn<QByteArray>("frame");
-    QTest::addColumn<bool>("widthClamped");
-
-    for (const SetCase &entry : setCases()) {
-        QTest::newRow(entry.name) << entry.channel << entry.delayPs << entry.widthPs
-                                  << entry.appliedDelayPs << entry.appliedWidthPs << entry.frame
-                                  << entry.widthClamped;
-    }
+    addSetCaseRows();
 }
 
 void TestCtl::setSendsWhatTheWindowSends()

@@ -1,5 +1,7 @@
 #include "setcases.h"
 
+#include <QTest>
+
 const QList<SetCase> &setCases()
 {
     static const QList<SetCase> cases{
@@ -16,4 +18,21 @@ const QList<SetCase> &setCases()
             {"full width", 12, 0, 5621, 0, 5621, "12000511", false},
     };
     return cases;
+}
+
+void addSetCaseRows()
+{
+    QTest::addColumn<int>("channel");
+    QTest::addColumn<int>("delayPs");
+    QTest::addColumn<int>("widthPs");
+    QTest::addColumn<int>("appliedDelayPs");
+    QTest::addColumn<int>("appliedWidthPs");
+    QTest::addColumn<QByteArray>("frame");
+    QTest::addColumn<bool>("widthClamped");
+
+    for (const SetCase &entry : setCases()) {
+        QTest::newRow(entry.name) << entry.channel << entry.delayPs << entry.widthPs
+                                  << entry.appliedDelayPs << entry.appliedWidthPs << entry.frame
+                                  << entry.widthClamped;
+    }
 }

@@ -20,4 +20,8 @@ struct SetCase
 
 const QList<SetCase> &setCases();
 
+// The cases as a Qt Test data table, one row each, with the columns channel,
+// delayPs, widthPs, appliedDelayPs, appliedWidthPs, frame and widthClamped.
+void addSetCaseRows();
+
 #endif // SETCASES_H
