@@ -1,10 +1,10 @@
-#include "dialog.h"
+#include "app/dialog.h"
 #include "ui_dialog.h"
 
-#include "commandframes.h"
-#include "exchange.h"
-#include "linksettings.h"
-#include "pulsesteps.h"
+#include "device/commandframes.h"
+#include "device/exchange.h"
+#include "device/linksettings.h"
+#include "pulse/pulsesteps.h"
 
 #include <QDebug>
 #include <QSerialPort>

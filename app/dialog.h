@@ -1,7 +1,7 @@
 #ifndef DIALOG_H
 #define DIALOG_H
 
-#include "portdiscovery.h"
+#include "device/portdiscovery.h"
 
 #include <QDialog>
 

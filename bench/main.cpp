@@ -1,8 +1,8 @@
 // Measures the window: how long it takes to show, how long a Set press
 // takes against a generator that answers at once (next to the same round
 // trip in plain POSIX calls), and how much memory a process showing it needs.
-#include "devicelink.h"
-#include "dialog.h"
+#include "terminal/rawterminal.h"
+#include "app/dialog.h"
 
 #include <QApplication>
 #include <QElapsedTimer>
@@ -81,7 +81,7 @@ RoundTrips measureRoundTrips(const QString &devicePath)
     dialog.findChild<QPushButton *>(QStringLiteral("pbConnect"))->click();
     auto *set = dialog.findChild<QPushButton *>(QStringLiteral("pbSet"));
     // The same device end, opened raw as any serial port would be.
-    DeviceLink rawEnd;
+    RawTerminal rawEnd;
     QString error;
     if (!set->isEnabled() || !rawEnd.openSerialPort(devicePath, &error))
         return {};

@@ -1,7 +1,7 @@
-#include "ctlrequest.h"
+#include "cli/ctlrequest.h"
 
-#include "channelrecords.h"
-#include "pulsesteps.h"
+#include "pulse/channelrecords.h"
+#include "pulse/pulsesteps.h"
 
 #include <QCommandLineParser>
 

@@ -1,8 +1,8 @@
-#include "frameplan.h"
+#include "cli/frameplan.h"
 
-#include "channelrecords.h"
-#include "commandframes.h"
-#include "pulsesteps.h"
+#include "pulse/channelrecords.h"
+#include "device/commandframes.h"
+#include "pulse/pulsesteps.h"
 
 PlannedFrame planSetFrame(int channel, int delayPs, int widthPs, const QString &origin,
                           QStringList *warnings)

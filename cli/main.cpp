@@ -1,9 +1,9 @@
-#include "ctlrequest.h"
-#include "frameplan.h"
+#include "cli/ctlrequest.h"
+#include "cli/frameplan.h"
 
-#include "exchange.h"
-#include "linksettings.h"
-#include "portdiscovery.h"
+#include "device/exchange.h"
+#include "device/linksettings.h"
+#include "device/portdiscovery.h"
 
 #include <QCoreApplication>
 #include <QDebug>

@@ -1,4 +1,4 @@
-#include "commandframes.h"
+#include "device/commandframes.h"
 
 namespace {
 

@@ -1,4 +1,4 @@
-#include "exchange.h"
+#include "device/exchange.h"
 
 #include <QDebug>
 #include <QSerialPort>

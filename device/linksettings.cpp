@@ -1,4 +1,4 @@
-#include "linksettings.h"
+#include "device/linksettings.h"
 
 #include <QSerialPort>
 

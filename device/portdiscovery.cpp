@@ -1,6 +1,6 @@
-#include "portdiscovery.h"
+#include "device/portdiscovery.h"
 
-#include "generatorids.h"
+#include "device/generatorids.h"
 
 #include <QSerialPortInfo>
 

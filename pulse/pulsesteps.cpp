@@ -1,4 +1,4 @@
-#include "pulsesteps.h"
+#include "pulse/pulsesteps.h"
 
 int toSteps(int timePs)
 {

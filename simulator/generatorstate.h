@@ -1,8 +1,8 @@
 #ifndef GENERATORSTATE_H
 #define GENERATORSTATE_H
 
-#include "channelrecords.h"
-#include "pulsesteps.h"
+#include "pulse/channelrecords.h"
+#include "pulse/pulsesteps.h"
 
 #include <QByteArray>
 #include <QString>

@@ -1,8 +1,8 @@
-#include "devicelink.h"
-#include "generatorstate.h"
-#include "simulator.h"
-#include "simulatoroptions.h"
-#include "terminationsignals.h"
+#include "terminal/rawterminal.h"
+#include "simulator/generatorstate.h"
+#include "simulator/simulator.h"
+#include "simulator/simulatoroptions.h"
+#include "simulator/terminationsignals.h"
 
 #include <QCoreApplication>
 #include <QFile>
@@ -58,7 +58,7 @@ int main(int argc, char *argv[])
     if (!options->statePath.isEmpty() && !loadState(options->statePath, &state, &error))
         return fail(kExitUsageError, error);
 
-    DeviceLink link;
+    RawTerminal link;
     const bool opened = options->devicePath.isEmpty()
                                 ? link.openPseudoTerminal(&error)
                                 : link.openSerialPort(options->devicePath, &error);

@@ -1,4 +1,4 @@
-#include "simulator.h"
+#include "simulator/simulator.h"
 
 #include <QSocketNotifier>
 #include <QTimer>
@@ -36,7 +36,7 @@ QString escaped(const QByteArray &bytes)
 
 } // namespace
 
-Simulator::Simulator(SimulatorOptions options, const GeneratorState &state, DeviceLink &link,
+Simulator::Simulator(SimulatorOptions options, const GeneratorState &state, RawTerminal &link,
                      QObject *parent) :
     QObject(parent),
     options(std::move(options)),

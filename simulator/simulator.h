@@ -1,10 +1,10 @@
 #ifndef SIMULATOR_H
 #define SIMULATOR_H
 
-#include "devicelink.h"
-#include "framereader.h"
-#include "generatorstate.h"
-#include "simulatoroptions.h"
+#include "terminal/rawterminal.h"
+#include "simulator/framereader.h"
+#include "simulator/generatorstate.h"
+#include "simulator/simulatoroptions.h"
 
 #include <QElapsedTimer>
 #include <QObject>
@@ -21,7 +21,7 @@ class Simulator : public QObject
     Q_OBJECT
 
 public:
-    Simulator(SimulatorOptions options, const GeneratorState &state, DeviceLink &link,
+    Simulator(SimulatorOptions options, const GeneratorState &state, RawTerminal &link,
               QObject *parent = nullptr);
 
     // Sends the greeting, if any, and starts taking frames.
@@ -53,7 +53,7 @@ private:
 
     SimulatorOptions options;
     GeneratorState state;
-    DeviceLink &link;
+    RawTerminal &link;
     QSocketNotifier *readNotifier;
     QTimer *idleTimer;
     QTimer *sendTimer;

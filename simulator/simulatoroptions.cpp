@@ -1,4 +1,4 @@
-#include "simulatoroptions.h"
+#include "simulator/simulatoroptions.h"
 
 #include <QCommandLineParser>
 

@@ -1,4 +1,4 @@
-#include "terminationsignals.h"
+#include "simulator/terminationsignals.h"
 
 #include <QCoreApplication>
 #include <QSocketNotifier>

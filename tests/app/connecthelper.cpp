@@ -1,7 +1,7 @@
 // Starts the window with one generator listed at the path given on the
 // command line, presses Connect and then closes the window as a user would.
-#include "dialog.h"
-#include "generatorids.h"
+#include "app/dialog.h"
+#include "device/generatorids.h"
 
 #include <QApplication>
 #include <QPushButton>

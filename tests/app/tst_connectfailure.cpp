@@ -1,5 +1,5 @@
-#include "linksettings.h"
-#include "pseudoterminal.h"
+#include "device/linksettings.h"
+#include "tests/support/pseudoterminal.h"
 
 #include <QProcess>
 #include <QSerialPort>

@@ -1,8 +1,8 @@
-#include "dialog.h"
-#include "logcapture.h"
-#include "pseudoterminal.h"
-#include "setcases.h"
-#include "windowdriver.h"
+#include "app/dialog.h"
+#include "tests/support/logcapture.h"
+#include "tests/support/pseudoterminal.h"
+#include "tests/support/setcases.h"
+#include "tests/support/windowdriver.h"
 
 #include <QComboBox>
 #include <QElapsedTimer>

@@ -1,8 +1,8 @@
-#include "setcases.h"
-#include "simulatorprocess.h"
-#include "testfiles.h"
+#include "tests/support/setcases.h"
+#include "tests/support/simulatorprocess.h"
+#include "tests/support/testfiles.h"
 
-#include "portdiscovery.h"
+#include "device/portdiscovery.h"
 
 #include <QProcess>
 #include <QTemporaryDir>

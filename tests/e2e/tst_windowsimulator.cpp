@@ -1,10 +1,10 @@
-#include "dialog.h"
-#include "linksettings.h"
-#include "logcapture.h"
-#include "pseudoterminal.h"
-#include "simulatorprocess.h"
-#include "testfiles.h"
-#include "windowdriver.h"
+#include "app/dialog.h"
+#include "device/linksettings.h"
+#include "tests/support/logcapture.h"
+#include "tests/support/pseudoterminal.h"
+#include "tests/support/simulatorprocess.h"
+#include "tests/support/testfiles.h"
+#include "tests/support/windowdriver.h"
 
 #include <QApplication>
 #include <QElapsedTimer>

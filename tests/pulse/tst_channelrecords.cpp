@@ -1,4 +1,4 @@
-#include "channelrecords.h"
+#include "pulse/channelrecords.h"
 
 #include <QTest>
 

@@ -1,5 +1,5 @@
-#include "pulsesteps.h"
-#include "setcases.h"
+#include "pulse/pulsesteps.h"
+#include "tests/support/setcases.h"
 
 #include <QTest>
 

@@ -1,4 +1,4 @@
-#include "framereader.h"
+#include "simulator/framereader.h"
 
 #include <QTest>
 

@@ -1,4 +1,4 @@
-#include "generatorstate.h"
+#include "simulator/generatorstate.h"
 
 #include <QTemporaryDir>
 #include <QTest>

@@ -1,7 +1,7 @@
-#include "linksettings.h"
-#include "pseudoterminal.h"
-#include "simulatorprocess.h"
-#include "testfiles.h"
+#include "device/linksettings.h"
+#include "tests/support/pseudoterminal.h"
+#include "tests/support/simulatorprocess.h"
+#include "tests/support/testfiles.h"
 
 #include <QElapsedTimer>
 #include <QFileInfo>

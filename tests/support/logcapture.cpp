@@ -1,4 +1,4 @@
-#include "logcapture.h"
+#include "tests/support/logcapture.h"
 
 #include <QLoggingCategory>
 

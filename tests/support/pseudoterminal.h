@@ -1,7 +1,7 @@
 #ifndef PSEUDOTERMINAL_H
 #define PSEUDOTERMINAL_H
 
-#include "devicelink.h"
+#include "terminal/rawterminal.h"
 
 #include <QByteArray>
 #include <QString>
@@ -28,7 +28,7 @@ public:
 private:
     QByteArray readChunk(int timeoutMs);
 
-    DeviceLink link;
+    RawTerminal link;
 };
 
 #endif // PSEUDOTERMINAL_H

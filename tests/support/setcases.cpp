@@ -1,4 +1,4 @@
-#include "setcases.h"
+#include "tests/support/setcases.h"
 
 #include <QTest>
 

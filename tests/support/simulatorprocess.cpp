@@ -1,4 +1,4 @@
-#include "simulatorprocess.h"
+#include "tests/support/simulatorprocess.h"
 
 SimulatorProcess::SimulatorProcess(const QStringList &arguments)
 {

@@ -1,6 +1,6 @@
-#include "testfiles.h"
+#include "tests/support/testfiles.h"
 
-#include "generatorstate.h"
+#include "simulator/generatorstate.h"
 
 #include <QFile>
 

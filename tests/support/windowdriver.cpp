@@ -1,4 +1,4 @@
-#include "windowdriver.h"
+#include "tests/support/windowdriver.h"
 
 #include <QPushButton>
 #include <QSpinBox>

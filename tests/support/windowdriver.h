@@ -1,7 +1,7 @@
 #ifndef WINDOWDRIVER_H
 #define WINDOWDRIVER_H
 
-#include "portdiscovery.h"
+#include "device/portdiscovery.h"
 
 #include <QStringList>
 #include <QWidget>

@@ -1,4 +1,4 @@
-#include "devicelink.h"
+#include "terminal/rawterminal.h"
 
 #include <QFile>
 
@@ -33,12 +33,12 @@ bool makeRaw(int fd, speed_t speed)
 
 } // namespace
 
-DeviceLink::~DeviceLink()
+RawTerminal::~RawTerminal()
 {
     close();
 }
 
-bool DeviceLink::openPseudoTerminal(QString *error)
+bool RawTerminal::openPseudoTerminal(QString *error)
 {
     ioFd = posix_openpt(O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
     if (ioFd < 0 || grantpt(ioFd) != 0 || unlockpt(ioFd) != 0) {
@@ -57,7 +57,7 @@ bool DeviceLink::openPseudoTerminal(QString *error)
     return true;
 }
 
-bool DeviceLink::openSerialPort(const QString &devicePath, QString *error)
+bool RawTerminal::openSerialPort(const QString &devicePath, QString *error)
 {
     path = devicePath;
     ioFd = ::open(QFile::encodeName(path).constData(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
@@ -69,7 +69,7 @@ bool DeviceLink::openSerialPort(const QString &devicePath, QString *error)
     return true;
 }
 
-bool DeviceLink::makeLink(const QString &linkPath, QString *error)
+bool RawTerminal::makeLink(const QString &linkPath, QString *error)
 {
     if (!QFile::link(path, linkPath)) {
         *error = QStringLiteral("cannot create the link %1 (does it exist already?)").arg(linkPath);
@@ -79,7 +79,7 @@ bool DeviceLink::makeLink(const QString &linkPath, QString *error)
     return true;
 }
 
-int DeviceLink::unreadOutput() const
+int RawTerminal::unreadOutput() const
 {
     int count = 0;
     // What a pseudo-terminal sends waits in its device end's input queue.
@@ -88,7 +88,7 @@ int DeviceLink::unreadOutput() const
     return known ? count : 0;
 }
 
-void DeviceLink::close()
+void RawTerminal::close()
 {
     if (!link.isEmpty())
         QFile::remove(link);

@@ -1,17 +1,17 @@
-#ifndef DEVICELINK_H
-#define DEVICELINK_H
+#ifndef RAWTERMINAL_H
+#define RAWTERMINAL_H
 
 #include <QString>
 
-// The simulator's side of the serial link: the controlling end of a raw
+// The device's side of a serial link: the controlling end of a raw
 // pseudo-terminal, or a real serial port. Owns its file descriptors.
-class DeviceLink
+class RawTerminal
 {
 public:
-    DeviceLink() = default;
-    ~DeviceLink();
-    DeviceLink(const DeviceLink &) = delete;
-    DeviceLink &operator=(const DeviceLink &) = delete;
+    RawTerminal() = default;
+    ~RawTerminal();
+    RawTerminal(const RawTerminal &) = delete;
+    RawTerminal &operator=(const RawTerminal &) = delete;
 
     // A new pseudo-terminal in raw mode. A spare handle on the device end
     // keeps the link up while programs open and close that end.
@@ -35,4 +35,4 @@ private:
     QString link;
 };
 
-#endif // DEVICELINK_H
+#endif // RAWTERMINAL_H
