@@ -2,7 +2,7 @@
 #include "simulator/generatorstate.h"
 #include "simulator/simulator.h"
 #include "simulator/simulatoroptions.h"
-#include "simulator/terminationsignals.h"
+#include "common/terminationsignals.h"
 
 #include <QCoreApplication>
 #include <QFile>

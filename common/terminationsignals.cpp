@@ -1,4 +1,4 @@
-#include "simulator/terminationsignals.h"
+#include "common/terminationsignals.h"
 
 #include <QCoreApplication>
 #include <QSocketNotifier>
