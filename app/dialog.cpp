@@ -12,14 +12,15 @@
 #include <cstdlib>
 
 Dialog::Dialog(QWidget *parent) :
-    Dialog(systemPorts, parent)
+    Dialog(systemPorts, {}, parent)
 {}
 
-Dialog::Dialog(PortLister listPorts, QWidget *parent) :
+Dialog::Dialog(PortLister listPorts, QStringList namedPorts, QWidget *parent) :
     QDialog(parent),
     ui(new Ui_Dialog),
     port(new QSerialPort(this)),
-    listPorts(std::move(listPorts))
+    listPorts(std::move(listPorts)),
+    namedPorts(std::move(namedPorts))
 {
     ui->setupUi(this);
     on_pbUpdate_clicked();
@@ -35,10 +36,11 @@ void Dialog::on_pbUpdate_clicked()
     qDebug() << "Update device list";
     QStringList names;
     const QList<PortDescription> found = generatorPorts(listPorts());
-    for (const PortDescription &generator : found) {
+    for (const PortDescription &generator : found)
         names.append(generator.portName);
-        qDebug() << generator.portName;
-    }
+    names += namedPorts;
+    for (const QString &name : std::as_const(names))
+        qDebug() << name;
     ui->cbPortList->clear();
     ui->cbPortList->addItems(names);
     ui->cbPortList->setEnabled(!names.isEmpty());

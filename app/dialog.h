@@ -18,8 +18,10 @@ class Dialog : public QDialog
 
 public:
     explicit Dialog(QWidget *parent = nullptr);
-    // For a caller that knows the serial ports better than the system does.
-    explicit Dialog(PortLister listPorts, QWidget *parent = nullptr);
+    // For a caller that knows the serial ports better than the system does,
+    // or that names ports to offer after the generators found, whatever
+    // their USB identifiers (a pseudo-terminal, a /dev/serial/by-id path).
+    explicit Dialog(PortLister listPorts, QStringList namedPorts = {}, QWidget *parent = nullptr);
     ~Dialog() override;
 
 private slots:
@@ -32,6 +34,7 @@ private:
     Ui_Dialog *ui;
     QSerialPort *port;
     PortLister listPorts;
+    QStringList namedPorts;
 };
 
 #endif // DIALOG_H

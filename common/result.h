@@ -18,8 +18,12 @@ template<typename T>
 class [[nodiscard]] Result
 {
 public:
-    Result(T value) : stored(std::move(value)) {}
-    Result(Failure failure) : reason(std::move(failure.error)) {}
+    Result(T value) :
+        stored(std::move(value))
+    {}
+    Result(Failure failure) :
+        reason(std::move(failure.error))
+    {}
 
     bool ok() const { return stored.has_value(); }
     explicit operator bool() const { return ok(); }
@@ -40,7 +44,10 @@ class [[nodiscard]] Result<void>
 {
 public:
     Result() = default;
-    Result(Failure failure) : reason(std::move(failure.error)), failed(true) {}
+    Result(Failure failure) :
+        reason(std::move(failure.error)),
+        failed(true)
+    {}
 
     bool ok() const { return !failed; }
     explicit operator bool() const { return ok(); }

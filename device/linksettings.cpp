@@ -8,4 +8,5 @@ void applyLinkSettings(QSerialPort &port, const QString &portName)
     port.setBaudRate(kLinkBaudRate, QSerialPort::AllDirections);
     port.setDataBits(QSerialPort::Data8);
     port.setParity(QSerialPort::NoParity);
+    port.setReadBufferSize(kReadBufferBytes);
 }

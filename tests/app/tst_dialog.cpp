@@ -1,9 +1,12 @@
+#include "app/commandline.h"
 #include "app/dialog.h"
+#include "device/linksettings.h"
 #include "tests/support/logcapture.h"
 #include "tests/support/pseudoterminal.h"
 #include "tests/support/setcases.h"
 #include "tests/support/windowdriver.h"
 
+#include <QCommandLineParser>
 #include <QComboBox>
 #include <QElapsedTimer>
 #include <QIcon>
@@ -56,6 +59,12 @@ private slots:
     void repliesAreLoggedEscaped_data();
     void repliesAreLoggedEscaped();
     void hungUpDevice();
+    void floodIsBounded();
+    void namedPorts_data();
+    void namedPorts();
+    void namedPortConnects();
+    void commandLine_data();
+    void commandLine();
 
 private:
     void connect(Dialog &dialog);
@@ -361,6 +370,117 @@ void TestDialog::hungUpDevice()
                           "string result \"02001002\"", answerLine("")}));
     QCOMPARE(enabledWidgets(dialog), connectedEnabled);
     dialog.close();
+}
+
+// A device that never stops talking while the window sits connected and idle.
+void TestDialog::floodIsBounded()
+{
+    Dialog dialog([this] { return ports; });
+    dialog.show();
+    connect(dialog);
+
+    constexpr qsizetype kFloodBytes = 4 * 1024 * 1024;
+    const QByteArray chunk(4096, 'x');
+    qsizetype sent = 0;
+    QElapsedTimer clock;
+    clock.start();
+    while (sent < kFloodBytes && clock.elapsed() < 2000) {
+        sent += device->writeAvailable(chunk);
+        QCoreApplication::processEvents();
+    }
+    QVERIFY2(sent < kFloodBytes / 4, qPrintable(QString::number(sent)));
+
+    click(dialog, "pbSave");
+    const QStringList lines = log->takeLines();
+    QCOMPARE(lines.size(), 1);
+    const QString reply = quotedReply(lines.first());
+    QVERIFY(reply.startsWith("xxx"));
+    QVERIFY2(reply.size() <= kReadBufferBytes, qPrintable(QString::number(reply.size())));
+}
+
+// Ports named on the command line follow the generators found, whatever
+// they are, on every discovery, and are logged like them.
+void TestDialog::namedPorts_data()
+{
+    QTest::addColumn<int>("generators");
+    QTest::addColumn<QStringList>("named");
+    QTest::addColumn<QStringList>("listed");
+    QTest::addColumn<QStringList>("enabled");
+
+    QTest::newRow("none named") << 1 << QStringList() << QStringList{"ttyACM0"}
+                                << deviceFoundEnabled;
+    QTest::newRow("named only") << 0 << QStringList{"/tmp/gen"} << QStringList{"/tmp/gen"}
+                                << deviceFoundEnabled;
+    QTest::newRow("after the generators")
+            << 1 << QStringList{"/dev/serial/by-id/usb-x", "/tmp/gen"}
+            << QStringList{"ttyACM0", "/dev/serial/by-id/usb-x", "/tmp/gen"} << deviceFoundEnabled;
+    QTest::newRow("nothing at all") << 0 << QStringList() << QStringList() << noDeviceEnabled;
+}
+
+void TestDialog::namedPorts()
+{
+    QFETCH(int, generators);
+    QFETCH(QStringList, named);
+    QFETCH(QStringList, listed);
+    QFETCH(QStringList, enabled);
+
+    ports = QList<PortDescription>{generatorAt("ttyACM0")}.mid(0, generators);
+    Dialog dialog([this] { return ports; }, named);
+    dialog.show();
+    QStringList expectedLog{"Update device list"};
+    for (const QString &name : listed)
+        expectedLog.append(u'"' + name + u'"');
+    for (int discovery = 0; discovery < 2; ++discovery) {
+        QCOMPARE(log->takeLines(), expectedLog);
+        QCOMPARE(enabledWidgets(dialog), enabled);
+        const auto *list = child<QComboBox>(dialog, "cbPortList");
+        QStringList shown;
+        for (int index = 0; index < list->count(); ++index)
+            shown.append(list->itemText(index));
+        QCOMPARE(shown, listed);
+        click(dialog, "pbUpdate");
+    }
+}
+
+void TestDialog::namedPortConnects()
+{
+    Dialog dialog([] { return QList<PortDescription>{}; }, {device->devicePath()});
+    dialog.show();
+    connect(dialog);
+    enterPulse(dialog, 3, 1000, 2000);
+    QCOMPARE(clickAnswered(dialog, "pbSet", *device, 8, "OK\r\n"), "03091182");
+    QCOMPARE(log->takeLines(), QStringList({"string result \"03091182\"", answerLine("OK\\r\\n")}));
+}
+
+void TestDialog::commandLine_data()
+{
+    QTest::addColumn<QStringList>("arguments");
+    QTest::addColumn<QStringList>("named");
+    QTest::addColumn<bool>("accepted");
+
+    QTest::newRow("nothing") << QStringList{"kestrane"} << QStringList() << true;
+    QTest::newRow("repeated") << QStringList{"kestrane", "--port", "/tmp/a", "--port=/dev/ttyS0"}
+                              << QStringList{"/tmp/a", "/dev/ttyS0"} << true;
+    QTest::newRow("port without a path")
+            << QStringList{"kestrane", "--port"} << QStringList() << false;
+    QTest::newRow("unknown option")
+            << QStringList{"kestrane", "--baud", "9600"} << QStringList() << false;
+    QTest::newRow("stray argument") << QStringList{"kestrane", "ttyACM0"} << QStringList() << false;
+}
+
+void TestDialog::commandLine()
+{
+    QFETCH(QStringList, arguments);
+    QFETCH(QStringList, named);
+    QFETCH(bool, accepted);
+
+    QCommandLineParser parser;
+    const Result<QStringList> result = namedPortsFromCommandLine(parser, arguments);
+    QCOMPARE(result.ok(), accepted);
+    if (accepted)
+        QCOMPARE(result.value(), named);
+    else
+        QVERIFY(!result.error().isEmpty());
 }
 
 QTEST_MAIN(TestDialog)

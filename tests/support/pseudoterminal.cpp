@@ -30,6 +30,12 @@ bool PseudoTerminal::write(const QByteArray &bytes)
     return true;
 }
 
+qsizetype PseudoTerminal::writeAvailable(const QByteArray &bytes)
+{
+    const ssize_t n = ::write(link.fd(), bytes.constData(), size_t(bytes.size()));
+    return n > 0 ? n : 0;
+}
+
 QByteArray PseudoTerminal::readChunk(int timeoutMs)
 {
     pollfd ready{link.fd(), POLLIN, 0};

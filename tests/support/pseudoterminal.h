@@ -19,6 +19,8 @@ public:
     QString devicePath() const { return link.devicePath(); }
 
     bool write(const QByteArray &bytes);
+    // Writes what the line takes now, without waiting; returns the count.
+    qsizetype writeAvailable(const QByteArray &bytes);
     // Whatever arrives within timeoutMs, stopping early once `count` bytes are in.
     QByteArray read(int count, int timeoutMs);
     // Everything the program has written so far that the test has not read.

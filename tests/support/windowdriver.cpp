@@ -1,5 +1,7 @@
 #include "tests/support/windowdriver.h"
 
+#include "device/generatorids.h"
+
 #include <QPushButton>
 #include <QSpinBox>
 #include <QTest>
@@ -18,7 +20,7 @@ const QStringList connectedEnabled{"lChannel", "lDelay",       "lWidth", "sbChan
 
 PortDescription generatorAt(const QString &path)
 {
-    return {path, path, 0x0483, 0x5740};
+    return {path, path, kGeneratorVendorId, kGeneratorProductId};
 }
 
 QStringList enabledWidgets(const QWidget &window)
