@@ -31,9 +31,6 @@ cmake --build "$build_dir" --parallel
 
 if [[ $mode == test ]]; then
     ctest --test-dir "$build_dir" --output-on-failure --parallel "$(nproc)"
-elif has_display; then
-    exec "$build_dir/app/kestrane"
 else
-    echo "No display found: opening the window on a virtual X display (xvfb-run)."
-    exec xvfb-run -a "$build_dir/app/kestrane"
+    exec bash scripts/run-window.sh "$build_dir"
 fi
