@@ -47,7 +47,7 @@ kestrane-ctl --version
 kestrane-sim --version
 
 log=$(mktemp)
-bash scripts/screenshot.sh /usr/bin/kestrane "$(mktemp -d)/installed.png" 2>"$log" \
-    || { cat "$log" >&2; fail "the installed window did not show"; }
+bash scripts/screenshot.sh /usr/bin/kestrane "$(mktemp -d)/installed.png" /usr/bin/kestrane-sim 2>"$log" \
+    || { cat "$log" >&2; fail "the installed window did not take Set and Save from the installed simulator"; }
 grep -qx "Update device list" "$log" || { cat "$log" >&2; fail "the installed window logged nothing"; }
-echo "package.sh: $(basename "$deb") installs, shows its window and ends"
+echo "package.sh: $(basename "$deb") installs; its window sets and saves on its simulator"
