@@ -1,0 +1,15 @@
+// The kestrane program as a user starts it (app/main.cpp), with one event
+// filter added that reports when its window is exposed, then ends it.
+#include "app/dialog.h"
+#include "bench/exposereporter.h"
+
+#include <QApplication>
+
+int main(int argc, char *argv[])
+{
+    QApplication app(argc, argv);
+    const ExposeReporter reporter(app);
+    Dialog dialog;
+    dialog.show();
+    return app.exec();
+}
