@@ -22,8 +22,9 @@
 
 namespace {
 
-// On a busy 2-core machine, 80 pairs keep the start-up ratio within 5% from
-// one run of the benchmark to the next; 40 do not.
+// On a busy 2-core machine, 80 pairs keep the start-up ratio within about 5%
+// from one run of the benchmark to the next (40: up to 6%), in a minute or so
+// under Xvfb.
 constexpr int kStartupPairs = 80;
 // Serial library and port discovery may add a fifth to what the form costs.
 constexpr double kStartupGoalRatio = 1.2;
