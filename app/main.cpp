@@ -1,30 +1,9 @@
-#include "app/commandline.h"
-#include "app/dialog.h"
+#include "app/runwindow.h"
 
 #include <QApplication>
-#include <QCommandLineParser>
-
-#include <cstdio>
-
-namespace {
-constexpr int kExitUsageError = 2;
-}
 
 int main(int argc, char *argv[])
 {
     QApplication app(argc, argv);
-    QApplication::setApplicationName(QStringLiteral("kestrane"));
-    QApplication::setApplicationVersion(QStringLiteral(KESTRANE_VERSION));
-
-    QCommandLineParser parser;
-    const Result<QStringList> namedPorts = namedPortsFromCommandLine(parser, app.arguments());
-    if (!namedPorts) {
-        std::fprintf(stderr, "kestrane: %s\nTry 'kestrane --help'.\n",
-                     qPrintable(namedPorts.error()));
-        return kExitUsageError;
-    }
-
-    Dialog dialog(systemPorts, namedPorts.value());
-    dialog.show();
-    return app.exec();
+    return runWindow(app);
 }

@@ -5,6 +5,7 @@
 // needs.
 #include "app/dialog.h"
 #include "bench/startuptime.h"
+#include "device/generatorids.h"
 #include "terminal/rawterminal.h"
 
 #include <QApplication>
@@ -91,7 +92,8 @@ struct RoundTrips
 RoundTrips measureRoundTrips(const QString &devicePath)
 {
     Dialog dialog([devicePath] {
-        return QList<PortDescription>{{devicePath, devicePath, 0x0483, 0x5740}};
+        return QList<PortDescription>{
+                {devicePath, devicePath, kGeneratorVendorId, kGeneratorProductId}};
     });
     dialog.show();
     dialog.findChild<QPushButton *>(QStringLiteral("pbConnect"))->click();
