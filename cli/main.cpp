@@ -4,10 +4,11 @@
 #include "device/exchange.h"
 #include "device/linksettings.h"
 #include "device/portdiscovery.h"
+#include "pulse/channelrecords.h"
 
+#include <QCommandLineParser>
 #include <QCoreApplication>
 #include <QDebug>
-#include <QFile>
 #include <QSerialPort>
 
 #include <cstdio>
@@ -36,24 +37,22 @@ QString quoted(const QByteArray &reply)
     return text;
 }
 
-QString choosePort(const QString &requested, QString *error)
+Result<QString> choosePort(const QString &requested)
 {
     if (!requested.isEmpty())
         return requested;
     const QList<PortDescription> found = generatorPorts(systemPorts());
     if (found.size() == 1)
         return found.first().portName;
-    if (found.isEmpty()) {
-        *error = QStringLiteral("no generator found (USB id 0483:5740); name a port with --port");
-        return {};
-    }
+    if (found.isEmpty())
+        return Failure{
+                QStringLiteral("no generator found (USB id 0483:5740); name a port with --port")};
     QStringList names;
     for (const PortDescription &port : found)
         names.append(port.portName);
-    *error = QStringLiteral("%1 generators found (%2); pick one with --port")
-                     .arg(found.size())
-                     .arg(names.join(QStringLiteral(", ")));
-    return {};
+    return Failure{QStringLiteral("%1 generators found (%2); pick one with --port")
+                           .arg(found.size())
+                           .arg(names.join(QStringLiteral(", ")))};
 }
 
 int listPorts()
@@ -63,32 +62,27 @@ int listPorts()
     return 0;
 }
 
-FramePlan plan(const CtlRequest &request)
+Result<QList<PlannedFrame>> plan(const CtlRequest &request)
 {
-    FramePlan plan;
     switch (request.command) {
     case CtlRequest::Set:
-        plan.frames.append(planSetFrame(request.channel, request.delayPs, request.widthPs,
-                                        QStringLiteral("set"), &plan.warnings));
-        break;
+        return QList<PlannedFrame>{planSetFrame(request.channel, request.delayPs, request.widthPs,
+                                                QStringLiteral("set"))};
     case CtlRequest::Save:
-        plan.frames.append(planSaveFrame());
-        break;
+        return QList<PlannedFrame>{planSaveFrame()};
     case CtlRequest::Apply: {
-        QFile profile(request.profilePath);
-        if (!profile.open(QIODevice::ReadOnly | QIODevice::Text)) {
-            plan.error = QStringLiteral("%1: %2").arg(request.profilePath, profile.errorString());
-            break;
-        }
-        plan = planProfile(request.profilePath, QString::fromUtf8(profile.readAll()));
-        if (plan.error.isEmpty() && request.saveAfterApply)
-            plan.frames.append(planSaveFrame());
-        break;
+        const Result<QString> profile = readChannelFile(request.profilePath);
+        if (!profile)
+            return Failure{profile.error()};
+        Result<QList<PlannedFrame>> frames = planProfile(request.profilePath, profile.value());
+        if (frames && request.saveAfterApply)
+            frames->append(planSaveFrame());
+        return frames;
     }
     case CtlRequest::List:
         break;
     }
-    return plan;
+    return QList<PlannedFrame>();
 }
 
 } // namespace
@@ -97,37 +91,47 @@ int main(int argc, char *argv[])
 {
     QCoreApplication app(argc, argv);
 
-    int exitCode = 0;
-    QString message;
-    const std::optional<CtlRequest> request = parseCtlRequest(app.arguments(), &exitCode, &message);
+    QCoreApplication::setApplicationName(QStringLiteral("kestrane-ctl"));
+    QCoreApplication::setApplicationVersion(QStringLiteral(KESTRANE_VERSION));
+
+    QCommandLineParser parser;
+    const Result<CtlRequest> request = parseCtlRequest(parser, app.arguments());
+    if (parser.isSet(QStringLiteral("help"))) {
+        std::fputs(qPrintable(ctlHelpText(parser)), stdout);
+        return 0;
+    }
+    if (parser.isSet(QStringLiteral("version")))
+        parser.showVersion();
     if (!request) {
-        std::fputs(qPrintable(message), exitCode == 0 ? stdout : stderr);
-        return exitCode;
+        std::fprintf(stderr, "kestrane-ctl: %s\nTry 'kestrane-ctl --help'.\n",
+                     qPrintable(request.error()));
+        return kExitInputError;
     }
     if (request->command == CtlRequest::List)
         return listPorts();
 
-    const FramePlan frames = plan(*request);
-    if (!frames.error.isEmpty())
-        return fail(kExitInputError, frames.error);
-    for (const QString &warning : frames.warnings)
-        printLine(stderr, QStringLiteral("kestrane-ctl: warning: ") + warning);
+    const Result<QList<PlannedFrame>> frames = plan(request.value());
+    if (!frames)
+        return fail(kExitInputError, frames.error());
+    for (const PlannedFrame &planned : frames.value()) {
+        if (!planned.warning.isEmpty())
+            printLine(stderr, QStringLiteral("kestrane-ctl: warning: ") + planned.warning);
+    }
     if (request->dryRun) {
-        for (const PlannedFrame &planned : frames.frames)
+        for (const PlannedFrame &planned : frames.value())
             printLine(stdout, planned.fields);
         return 0;
     }
 
-    QString error;
-    const QString portName = choosePort(request->portName, &error);
-    if (portName.isEmpty())
-        return fail(kExitDeviceError, error);
+    const Result<QString> portName = choosePort(request->portName);
+    if (!portName)
+        return fail(kExitDeviceError, portName.error());
     QSerialPort port;
-    applyLinkSettings(port, portName);
+    applyLinkSettings(port, portName.value());
     if (!port.open(QIODevice::ReadWrite))
         return fail(kExitDeviceError,
-                    QStringLiteral("cannot open %1: %2").arg(portName, port.errorString()));
-    for (const PlannedFrame &planned : frames.frames) {
+                    QStringLiteral("cannot open %1: %2").arg(portName.value(), port.errorString()));
+    for (const PlannedFrame &planned : frames.value()) {
         const QByteArray reply = transferFrame(port, planned.frame);
         printLine(stdout, planned.fields + QStringLiteral(" answer=") + quoted(reply));
         std::fflush(stdout);

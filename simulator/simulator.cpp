@@ -114,10 +114,12 @@ void Simulator::handle(const QList<FrameEvent> &events)
 QByteArray Simulator::answer(const QByteArray &frame)
 {
     if (frame == "SAV") {
-        QString error;
-        if (options.statePath.isEmpty() || state.save(options.statePath, &error))
+        if (options.statePath.isEmpty())
             return kOk;
-        report(QStringLiteral("cannot save to %1: %2").arg(options.statePath, error));
+        const Result<void> saved = state.save(options.statePath);
+        if (saved)
+            return kOk;
+        report(QStringLiteral("cannot save to %1: %2").arg(options.statePath, saved.error()));
         return kError;
     }
     if (!state.applySetFrame(frame))

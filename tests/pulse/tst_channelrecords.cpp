@@ -61,15 +61,18 @@ void TestChannelRecords::parse()
     QFETCH(int, errorLine);
     QFETCH(QString, errorPart);
 
-    const ChannelRecords parsed = parseChannelRecords(text, 5621);
+    const Result<QList<ChannelRecord>> parsed = parseChannelRecords("scan.txt", text, 5621);
     QStringList seen;
-    for (const ChannelRecord &record : parsed.records)
+    for (const ChannelRecord &record : parsed ? parsed.value() : QList<ChannelRecord>())
         seen.append(
                 QStringLiteral("%1:%2:%3").arg(record.channel).arg(record.delay).arg(record.width));
     QCOMPARE(seen.join(u' '), records);
-    QCOMPARE(parsed.errorLine, errorLine);
-    QVERIFY2(parsed.error.contains(errorPart), qPrintable(parsed.error));
-    QCOMPARE(parsed.error.isEmpty(), errorLine == 0);
+    QCOMPARE(parsed.ok(), errorLine == 0);
+    if (errorLine != 0) {
+        const QString where = QStringLiteral("scan.txt:%1: ").arg(errorLine);
+        QVERIFY2(parsed.error().startsWith(where) && parsed.error().contains(errorPart),
+                 qPrintable(parsed.error()));
+    }
 }
 
 QTEST_APPLESS_MAIN(TestChannelRecords)
