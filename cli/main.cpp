@@ -9,13 +9,17 @@
 #include <QCommandLineParser>
 #include <QCoreApplication>
 #include <QDebug>
+#include <QFileInfo>
 #include <QSerialPort>
 
+#include <cerrno>
 #include <cstdio>
+#include <cstring>
 
 namespace {
 
 constexpr int kExitDeviceError = 1;
+constexpr int kExitOutputError = 1;
 constexpr int kExitInputError = 2;
 
 void printLine(std::FILE *stream, const QString &line)
@@ -29,6 +33,15 @@ int fail(int exitCode, const QString &message)
     return exitCode;
 }
 
+// A script reads stdout: a line it never got must not pass for success.
+Result<void> printOutput(const QString &line)
+{
+    if (std::fprintf(stdout, "%s\n", qPrintable(line)) < 0 || std::fflush(stdout) != 0)
+        return Failure{QStringLiteral("cannot write the output: %1")
+                               .arg(QString::fromLocal8Bit(std::strerror(errno)))};
+    return {};
+}
+
 // The reply as the window logs it: UTF-8, quoted, special characters escaped.
 QString quoted(const QByteArray &reply)
 {
@@ -39,6 +52,9 @@ QString quoted(const QByteArray &reply)
 
 Result<QString> choosePort(const QString &requested)
 {
+    // A path that exists from here is that file, not a name under /dev.
+    if (QFileInfo::exists(requested))
+        return QFileInfo(requested).absoluteFilePath();
     if (!requested.isEmpty())
         return requested;
     const QList<PortDescription> found = generatorPorts(systemPorts());
@@ -57,8 +73,44 @@ Result<QString> choosePort(const QString &requested)
 
 int listPorts()
 {
-    for (const PortDescription &port : generatorPorts(systemPorts()))
-        printLine(stdout, port.portName + u'\t' + port.systemLocation);
+    for (const PortDescription &port : generatorPorts(systemPorts())) {
+        const Result<void> printed = printOutput(port.portName + u'\t' + port.systemLocation);
+        if (!printed)
+            return fail(kExitOutputError, printed.error());
+    }
+    return 0;
+}
+
+// One line a frame on stdout, printed once its exchange is over; the run
+// stops at the first frame that fails.
+int sendFrames(QSerialPort &port, const QList<PlannedFrame> &frames, int replyTimeoutMs)
+{
+    for (qsizetype index = 0; index < frames.size(); ++index) {
+        const PlannedFrame &planned = frames[index];
+        const QString name = QStringLiteral("frame %1 of %2 (%3)")
+                                     .arg(index + 1)
+                                     .arg(frames.size())
+                                     .arg(QString::fromLatin1(planned.frame));
+        const Result<QByteArray> unrequested = takeUnrequestedBytes(port);
+        if (!unrequested)
+            return fail(kExitDeviceError, QStringLiteral("%1: not sent: the port failed: %2")
+                                                  .arg(name, unrequested.error()));
+        if (!unrequested->isEmpty())
+            printLine(stderr, QStringLiteral("kestrane-ctl: before %1: unrequested bytes %2")
+                                      .arg(name, quoted(unrequested.value())));
+        const Result<FrameReply> reply = exchangeFrameForReply(port, planned.frame, replyTimeoutMs);
+        if (!reply)
+            return fail(kExitDeviceError, QStringLiteral("%1: %2").arg(name, reply.error()));
+        const Result<void> printed
+                = printOutput(planned.fields + QStringLiteral(" answer=") + quoted(reply->bytes));
+        if (!printed)
+            return fail(kExitOutputError, printed.error());
+        if (!reply->complete && !reply->bytes.isEmpty())
+            return fail(kExitDeviceError,
+                        QStringLiteral("%1: the reply did not end in a line feed within %2 ms")
+                                .arg(name)
+                                .arg(replyTimeoutMs));
+    }
     return 0;
 }
 
@@ -118,8 +170,11 @@ int main(int argc, char *argv[])
             printLine(stderr, QStringLiteral("kestrane-ctl: warning: ") + planned.warning);
     }
     if (request->dryRun) {
-        for (const PlannedFrame &planned : frames.value())
-            printLine(stdout, planned.fields);
+        for (const PlannedFrame &planned : frames.value()) {
+            const Result<void> printed = printOutput(planned.fields);
+            if (!printed)
+                return fail(kExitOutputError, printed.error());
+        }
         return 0;
     }
 
@@ -131,10 +186,5 @@ int main(int argc, char *argv[])
     if (!port.open(QIODevice::ReadWrite))
         return fail(kExitDeviceError,
                     QStringLiteral("cannot open %1: %2").arg(portName.value(), port.errorString()));
-    for (const PlannedFrame &planned : frames.value()) {
-        const QByteArray reply = transferFrame(port, planned.frame);
-        printLine(stdout, planned.fields + QStringLiteral(" answer=") + quoted(reply));
-        std::fflush(stdout);
-    }
-    return 0;
+    return sendFrames(port, frames.value(), request->replyTimeoutMs);
 }

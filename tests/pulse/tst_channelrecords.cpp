@@ -52,6 +52,23 @@ void TestChannelRecords::parse_data()
                                    << "" << 3 << "channel 4 is given twice";
     QTest::newRow("first error wins") << "x\n17 0 0\n"
                                       << "" << 1 << "found 1 field";
+    QTest::newRow("NUL inside a number") << QStringLiteral("1 0 10\0"
+                                                           "00\n")
+                                         << "" << 1 << "U+0000";
+    QTest::newRow("junk after a NUL") << QStringLiteral("1 0 1000\0junk\n") << "" << 1 << "U+0000";
+    QTest::newRow("NUL in a comment") << QStringLiteral("1 0 0 # \0\n") << "" << 1 << "U+0000";
+    QTest::newRow("escape character") << "2 0 0\n3 \x1b[7m0 0\n"
+                                      << "" << 2 << "U+001b";
+    QTest::newRow("vertical tab between fields") << "3 0\v0\n"
+                                                 << "" << 1 << "U+000b";
+    QTest::newRow("form feed line") << "\f\n1 0 0\n"
+                                    << "" << 1 << "U+000c";
+    QTest::newRow("signed numbers") << "+3 +11 -0\n"
+                                    << "3:11:0" << 0 << "";
+    QTest::newRow("hexadecimal") << "0x3 0 0\n"
+                                 << "" << 1 << "\"0x3\"";
+    QTest::newRow("number too large for int") << "1 99999999999 0\n"
+                                              << "" << 1 << "\"99999999999\"";
 }
 
 void TestChannelRecords::parse()
