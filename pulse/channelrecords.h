@@ -9,7 +9,7 @@
 constexpr int kChannelCount = 16;
 // Profiles and state files are a few hundred bytes; anything larger is a
 // mistake, not a file to load.
-constexpr qint64 kMaxChannelFileBytes = 1024 * 1024;
+constexpr qint64 kMaxChannelFileBytes = qint64{1024} * 1024;
 
 // One line of a channel file: "CHANNEL DELAY WIDTH", three whole numbers
 // separated by white space. The unit of delay and width is the caller's.

@@ -22,9 +22,8 @@ int fail(int exitCode, const QString &message)
 
 Result<void> openLink(RawTerminal &link, const SimulatorOptions &options)
 {
-    const Result<void> opened = options.devicePath.isEmpty()
-                                        ? link.openPseudoTerminal()
-                                        : link.openSerialPort(options.devicePath);
+    Result<void> opened = options.devicePath.isEmpty() ? link.openPseudoTerminal()
+                                                       : link.openSerialPort(options.devicePath);
     if (!opened || options.linkPath.isEmpty())
         return opened;
     return link.makeLink(options.linkPath);

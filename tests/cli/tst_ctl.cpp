@@ -1,3 +1,4 @@
+#include "pulse/channelrecords.h"
 #include "tests/support/setcases.h"
 #include "tests/support/simulatorprocess.h"
 #include "tests/support/testfiles.h"
@@ -214,7 +215,7 @@ void TestCtl::unreadableProfiles()
     else if (kind == "folder")
         QVERIFY(QDir().mkdir(path));
     else if (kind == "large")
-        QVERIFY(writeFile(path, QByteArray(1024 * 1024, '#') + "\n1 0 0\n"));
+        QVERIFY(writeFile(path, QByteArray(kMaxChannelFileBytes, '#') + "\n1 0 0\n"));
     else
         path = kind;
     const CtlResult result = runCtl({"--dry-run", "apply", path});

@@ -1,11 +1,11 @@
 #include "device/linksettings.h"
+#include "pulse/channelrecords.h"
 #include "tests/support/pseudoterminal.h"
 #include "tests/support/simulatorprocess.h"
 #include "tests/support/testfiles.h"
 
 #include <QElapsedTimer>
 #include <QFileInfo>
-#include <QRegularExpression>
 #include <QSerialPort>
 #include <QTemporaryDir>
 #include <QTest>
@@ -323,7 +323,7 @@ void TestSimulatorProcess::saveOnFullDisk()
     const QString path = folder.filePath("state.txt");
     const QByteArray old = "1 0 0\n2 0 0\n";
     QVERIFY(writeFile(path, old));
-    writeFile(folder.filePath("filler"), QByteArray(64 * 1024, '#')); // fails once full
+    writeFile(folder.filePath("filler"), QByteArray(qsizetype{64} * 1024, '#')); // fails once full
 
     Session session({"--state", path});
     QVERIFY(session.opened);
@@ -376,7 +376,7 @@ void TestSimulatorProcess::refusedStatePaths()
     else if (kind == "dangling")
         QVERIFY(QFile::link(folder.filePath("gone"), path));
     else if (kind == "large")
-        QVERIFY(writeFile(path, QByteArray(1024 * 1024 + 1, '#')));
+        QVERIFY(writeFile(path, QByteArray(kMaxChannelFileBytes + 1, '#')));
     if (kind == "unreadable") {
         QVERIFY(writeFile(path, "1 0 0\n"));
         QVERIFY(QFile::setPermissions(path, QFile::WriteOwner));
