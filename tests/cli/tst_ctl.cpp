@@ -1,4 +1,3 @@
-#include "pulse/channelrecords.h"
 #include "tests/support/setcases.h"
 #include "tests/support/simulatorprocess.h"
 #include "tests/support/testfiles.h"
@@ -11,7 +10,6 @@
 #include <QTest>
 
 #include <functional>
-#include <sys/stat.h>
 
 namespace {
 
@@ -210,14 +208,10 @@ void TestCtl::unreadableProfiles()
 
     QTemporaryDir folder;
     QString path = folder.filePath("profile");
-    if (kind == "fifo")
-        QCOMPARE(::mkfifo(QFile::encodeName(path).constData(), 0600), 0);
-    else if (kind == "folder")
-        QVERIFY(QDir().mkdir(path));
-    else if (kind == "large")
-        QVERIFY(writeFile(path, QByteArray(kMaxChannelFileBytes, '#') + "\n1 0 0\n"));
-    else
+    if (kind.startsWith(u'/'))
         path = kind;
+    else
+        QVERIFY(makeUnusableFile(path, kind));
     const CtlResult result = runCtl({"--dry-run", "apply", path});
     QCOMPARE(result.exitCode, 2);
     QCOMPARE(result.errors, "kestrane-ctl: " + path + ": " + complaint + "\n");
