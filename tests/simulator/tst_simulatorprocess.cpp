@@ -98,8 +98,8 @@ private slots:
     void malformedStateFile_data();
     void malformedStateFile();
     void stateFileRoundTrip();
+    void failedSaveKeepsOldFile_data();
     void failedSaveKeepsOldFile();
-    void saveOnFullDisk();
     void refusedStatePaths_data();
     void refusedStatePaths();
     void saveKeepsOwnerThroughLink();
@@ -230,14 +230,33 @@ void TestSimulatorProcess::stateFileRoundTrip()
     QCOMPARE(readFile(path), expected);
 }
 
+void TestSimulatorProcess::failedSaveKeepsOldFile_data()
+{
+    QTest::addColumn<bool>("fullDisk");
+    QTest::newRow("immutable folder") << false;
+    QTest::newRow("full disk") << true;
+}
+
+// A save that fails answers ERR, says why, and costs nothing of the old file.
 void TestSimulatorProcess::failedSaveKeepsOldFile()
 {
+    QFETCH(bool, fullDisk);
+
     QTemporaryDir folder;
+    const QByteArray folderName = QFile::encodeName(folder.path());
+    if (fullDisk && ::mount("tmpfs", folderName.constData(), "tmpfs", 0, "size=8k") != 0)
+        QSKIP("cannot mount a small tmpfs here (needs root)");
+    auto unmount = qScopeGuard([&] {
+        if (fullDisk)
+            ::umount(folderName.constData());
+    });
     const QString path = folder.filePath("state.txt");
     const QByteArray old = "2 11 22\n";
     QVERIFY(writeFile(path, old));
+    if (fullDisk)
+        writeFile(folder.filePath("filler"), QByteArray(qsizetype{64} * 1024, '#')); // fills it
     // Even root cannot create files in an immutable folder.
-    if (QProcess::execute("chattr", {"+i", folder.path()}) != 0)
+    else if (QProcess::execute("chattr", {"+i", folder.path()}) != 0)
         QSKIP("this file system cannot make a folder immutable");
     auto unlock = qScopeGuard([&] { QProcess::execute("chattr", {"-i", folder.path()}); });
 
@@ -308,28 +327,6 @@ void TestSimulatorProcess::hangsUpAfterReplies()
     QCOMPARE(session.simulator.finish(), 0);
     QVERIFY(!QFileInfo(link).isSymLink());
     QCOMPARE(session.simulator.logged("frame"), QStringList({"SAV", "SAV"}));
-}
-
-// A disk that fills up must not cost the saved state: the old file stays.
-void TestSimulatorProcess::saveOnFullDisk()
-{
-    QTemporaryDir folder;
-    const QByteArray disk = QFile::encodeName(folder.path());
-    if (::mount("tmpfs", disk.constData(), "tmpfs", 0, "size=8k") != 0)
-        QSKIP("cannot mount a small tmpfs here (needs root)");
-    auto unmount = qScopeGuard([&] { ::umount(disk.constData()); });
-    const QString path = folder.filePath("state.txt");
-    const QByteArray old = "1 0 0\n2 0 0\n";
-    QVERIFY(writeFile(path, old));
-    writeFile(folder.filePath("filler"), QByteArray(qsizetype{64} * 1024, '#')); // fails once full
-
-    Session session({"--state", path});
-    QVERIFY(session.opened);
-    QCOMPARE(exchange(session.port, "05000001"), "OK\r\n");
-    QCOMPARE(exchange(session.port, "SAV"), "ERR\r\n");
-    QCOMPARE(session.simulator.finish(), 0);
-    QCOMPARE(readFile(path), old);
-    QVERIFY(session.simulator.log().filter("cannot save to " + path).size() == 1);
 }
 
 void TestSimulatorProcess::refusedStatePaths_data()
