@@ -100,8 +100,7 @@ RoundTrips measureRoundTrips(const QString &devicePath)
     auto *set = dialog.findChild<QPushButton *>(QStringLiteral("pbSet"));
     // The same device end, opened raw as any serial port would be.
     RawTerminal rawEnd;
-    QString error;
-    if (!set->isEnabled() || !rawEnd.openSerialPort(devicePath, &error))
+    if (!set->isEnabled() || !rawEnd.openSerialPort(devicePath))
         return {};
 
     QList<qint64> window;

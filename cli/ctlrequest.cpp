@@ -14,8 +14,9 @@ Commands:
   save                          make the generator keep its settings ("SAV")
   apply FILE [--save]           set the channels of a profile, then save if asked
 
-A profile has one channel a line: channel (1 to 16), delay and width in ps
-(0 to 5621). "#" starts a comment; blank lines are skipped. The whole file is
+A profile is a regular file of at most 1 MiB with one channel a line:
+channel (1 to 16), delay and width in ps (0 to 5621). "#" starts a comment;
+blank lines are skipped; at least one channel is needed. The whole file is
 checked before anything is sent. Times are rounded to 11 ps steps; where
 delay plus width exceeds 511 steps the width gives way, with a warning.
 Example:
@@ -26,34 +27,35 @@ Example:
   16  5621  0
 
 Output: one line a frame, "key=value" fields, the reply last as
-answer="..." with its special characters escaped. --dry-run prints the
-frames without opening any port.
+answer="..." with its special characters escaped. After each frame the reply
+is read until it ends in a line feed or --timeout passes (no reply at all
+gives answer=""). Bytes that arrive before a frame is sent are reported on
+stderr, never as its answer. --dry-run prints the frames without opening
+any port.
 
-Exit codes: 0 done, 1 device error (no generator, more than one, port will
-not open), 2 usage or input error.
+Exit codes: 0 done; 1 device or output error (no generator, more than one,
+port will not open, a frame not sent whole, the device hung up, a reply
+that did not end in time, output that cannot be written): the run stops at
+that frame, stderr names it, and frames not sent print nothing; 2 usage or
+input error.
 )";
 
-QString usageError(const QString &error)
-{
-    return QStringLiteral("kestrane-ctl: %1\nTry 'kestrane-ctl --help'.\n").arg(error);
-}
+constexpr int kMaxReplyTimeoutMs = 3600 * 1000;
 
-bool readNumber(const QString &text, int minimum, int maximum, const char *what, int *value,
-                QString *error)
+Result<int> readNumber(const QString &text, int minimum, int maximum, const QString &what)
 {
     bool ok = false;
-    *value = text.toInt(&ok);
-    if (ok && *value >= minimum && *value <= maximum)
-        return true;
-    *error = QStringLiteral("%1 must be a whole number from %2 to %3, not \"%4\"")
-                     .arg(QLatin1String(what))
-                     .arg(minimum)
-                     .arg(maximum)
-                     .arg(text);
-    return false;
+    const int value = text.toInt(&ok);
+    if (ok && value >= minimum && value <= maximum)
+        return value;
+    return Failure{QStringLiteral("%1 must be a whole number from %2 to %3, not \"%4\"")
+                           .arg(what)
+                           .arg(minimum)
+                           .arg(maximum)
+                           .arg(text)};
 }
 
-QString checkArguments(const QStringList &words, CtlRequest *request)
+Result<void> checkArguments(const QStringList &words, CtlRequest *request)
 {
     const QString command = words.value(0);
     const QStringList arguments = words.mid(1);
@@ -67,63 +69,73 @@ QString checkArguments(const QStringList &words, CtlRequest *request)
     else if (command == "apply")
         request->command = CtlRequest::Apply;
     else
-        return command.isEmpty() ? QStringLiteral("a command is needed")
-                                 : QStringLiteral("unknown command \"%1\"").arg(command);
+        return Failure{command.isEmpty() ? QStringLiteral("a command is needed")
+                                         : QStringLiteral("unknown command \"%1\"").arg(command)};
     if (arguments.size() != wanted)
-        return QStringLiteral("%1 takes %2 argument(s), not %3")
-                .arg(command)
-                .arg(wanted)
-                .arg(arguments.size());
+        return Failure{QStringLiteral("%1 takes %2 argument(s), not %3")
+                               .arg(command)
+                               .arg(wanted)
+                               .arg(arguments.size())};
     if (request->saveAfterApply && request->command != CtlRequest::Apply)
-        return QStringLiteral("--save goes with apply");
+        return Failure{QStringLiteral("--save goes with apply")};
 
-    QString error;
     if (request->command == CtlRequest::Apply)
         request->profilePath = arguments.first();
-    if (request->command == CtlRequest::Set
-        && !(readNumber(arguments[0], 1, kChannelCount, "CHANNEL", &request->channel, &error)
-             && readNumber(arguments[1], 0, kMaxTimePs, "DELAY_PS", &request->delayPs, &error)
-             && readNumber(arguments[2], 0, kMaxTimePs, "WIDTH_PS", &request->widthPs, &error)))
-        return error;
+    if (request->command != CtlRequest::Set)
+        return {};
+    const Result<int> channel = readNumber(arguments[0], 1, kChannelCount, "CHANNEL");
+    const Result<int> delayPs = readNumber(arguments[1], 0, kMaxTimePs, "DELAY_PS");
+    const Result<int> widthPs = readNumber(arguments[2], 0, kMaxTimePs, "WIDTH_PS");
+    for (const Result<int> *number : {&channel, &delayPs, &widthPs}) {
+        if (!*number)
+            return Failure{number->error()};
+    }
+    request->channel = channel.value();
+    request->delayPs = delayPs.value();
+    request->widthPs = widthPs.value();
     return {};
 }
 
 } // namespace
 
-std::optional<CtlRequest> parseCtlRequest(const QStringList &arguments, int *exitCode,
-                                          QString *message)
+Result<CtlRequest> parseCtlRequest(QCommandLineParser &parser, const QStringList &arguments)
 {
-    QCommandLineParser parser;
     parser.setApplicationDescription(
             QStringLiteral("Sets up a Kestrane pulse generator from scripts."));
-    const QCommandLineOption help = parser.addHelpOption();
-    const QCommandLineOption version = parser.addVersionOption();
-    const QCommandLineOption port({"p", "port"}, "The port: a listed name or a device path.",
-                                  "name");
-    const QCommandLineOption dryRun("dry-run", "Print the frames; open nothing, send nothing.");
-    const QCommandLineOption save("save", "With apply: save in the device afterwards.");
-    parser.addOptions({port, dryRun, save});
+    parser.addHelpOption();
+    parser.addVersionOption();
+    parser.addOptions({
+            {{"p", "port"}, "The port: a listed name or a device path.", "name"},
+            {"dry-run", "Print the frames; open nothing, send nothing."},
+            {"save", "With apply: save in the device afterwards."},
+            {"timeout",
+             QStringLiteral("How long a frame's reply may take to end in a line feed "
+                            "(default %1).")
+                     .arg(kDefaultReplyTimeoutMs),
+             "ms"},
+    });
     parser.addPositionalArgument("command", "list, set, save or apply (see below).");
+    if (!parser.parse(arguments))
+        return Failure{parser.errorText()};
 
-    *exitCode = 2;
-    if (!parser.parse(arguments)) {
-        *message = usageError(parser.errorText());
-        return std::nullopt;
-    }
-    if (parser.isSet(help) || parser.isSet(version)) {
-        *exitCode = 0;
-        *message = parser.isSet(help) ? parser.helpText() + QLatin1String(kProfileHelp)
-                                      : QStringLiteral("kestrane-ctl " KESTRANE_VERSION "\n");
-        return std::nullopt;
-    }
     CtlRequest request;
-    request.portName = parser.value(port);
-    request.dryRun = parser.isSet(dryRun);
-    request.saveAfterApply = parser.isSet(save);
-    const QString error = checkArguments(parser.positionalArguments(), &request);
-    if (!error.isEmpty()) {
-        *message = usageError(error);
-        return std::nullopt;
+    request.portName = parser.value("port");
+    request.dryRun = parser.isSet("dry-run");
+    request.saveAfterApply = parser.isSet("save");
+    if (parser.isSet("timeout")) {
+        const Result<int> timeout
+                = readNumber(parser.value("timeout"), 1, kMaxReplyTimeoutMs, "--timeout");
+        if (!timeout)
+            return Failure{timeout.error()};
+        request.replyTimeoutMs = timeout.value();
     }
+    const Result<void> checked = checkArguments(parser.positionalArguments(), &request);
+    if (!checked)
+        return Failure{checked.error()};
     return request;
+}
+
+QString ctlHelpText(const QCommandLineParser &parser)
+{
+    return parser.helpText() + QLatin1String(kProfileHelp);
 }

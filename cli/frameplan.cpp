@@ -1,20 +1,20 @@
 #include "cli/frameplan.h"
 
-#include "pulse/channelrecords.h"
 #include "device/commandframes.h"
+#include "pulse/channelrecords.h"
 #include "pulse/pulsesteps.h"
 
-PlannedFrame planSetFrame(int channel, int delayPs, int widthPs, const QString &origin,
-                          QStringList *warnings)
+PlannedFrame planSetFrame(int channel, int delayPs, int widthPs, const QString &origin)
 {
     const PulseSteps steps = pulseStepsFor(delayPs, widthPs);
+    QString warning;
     if (steps.widthSteps != toSteps(widthPs)) {
-        warnings->append(QStringLiteral("%1: width %2 ps cut to %3 ps: delay plus width may not "
-                                        "exceed %4 steps")
-                                 .arg(origin)
-                                 .arg(widthPs)
-                                 .arg(steps.widthSteps * kStepPs)
-                                 .arg(kBudgetSteps));
+        warning = QStringLiteral("%1: width %2 ps cut to %3 ps: delay plus width may not "
+                                 "exceed %4 steps")
+                          .arg(origin)
+                          .arg(widthPs)
+                          .arg(steps.widthSteps * kStepPs)
+                          .arg(kBudgetSteps);
     }
     const QByteArray frame
             = buildSetCommand(channel, steps.delaySteps, steps.widthSteps).toLocal8Bit();
@@ -29,27 +29,25 @@ PlannedFrame planSetFrame(int channel, int delayPs, int widthPs, const QString &
                       .arg(steps.delaySteps)
                       .arg(steps.widthSteps)
                       .arg(QString::fromLatin1(frame));
-    return {frame, fields};
+    return {frame, fields, warning};
 }
 
 PlannedFrame planSaveFrame()
 {
-    return {kSaveCommand, QStringLiteral("frame=%1").arg(QString::fromLatin1(kSaveCommand))};
+    return {kSaveCommand, QStringLiteral("frame=%1").arg(QString::fromLatin1(kSaveCommand)), {}};
 }
 
-FramePlan planProfile(const QString &path, const QString &text)
+Result<QList<PlannedFrame>> planProfile(const QString &path, const QString &text)
 {
-    FramePlan plan;
-    const ChannelRecords records = parseChannelRecords(text, kMaxTimePs);
-    if (records.errorLine != 0) {
-        plan.error
-                = QStringLiteral("%1:%2: %3").arg(path).arg(records.errorLine).arg(records.error);
-        return plan;
-    }
-    for (const ChannelRecord &record : records.records) {
+    const Result<QList<ChannelRecord>> records = parseChannelRecords(path, text, kMaxTimePs);
+    if (!records)
+        return Failure{records.error()};
+    if (records->isEmpty())
+        return Failure{QStringLiteral("%1: no channel to set").arg(path)};
+    QList<PlannedFrame> frames;
+    for (const ChannelRecord &record : records.value()) {
         const QString origin = QStringLiteral("%1:%2").arg(path).arg(record.lineNumber);
-        plan.frames.append(
-                planSetFrame(record.channel, record.delay, record.width, origin, &plan.warnings));
+        frames.append(planSetFrame(record.channel, record.delay, record.width, origin));
     }
-    return plan;
+    return frames;
 }

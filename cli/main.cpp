@@ -4,17 +4,22 @@
 #include "device/exchange.h"
 #include "device/linksettings.h"
 #include "device/portdiscovery.h"
+#include "pulse/channelrecords.h"
 
+#include <QCommandLineParser>
 #include <QCoreApplication>
 #include <QDebug>
-#include <QFile>
+#include <QFileInfo>
 #include <QSerialPort>
 
+#include <cerrno>
 #include <cstdio>
+#include <cstring>
 
 namespace {
 
 constexpr int kExitDeviceError = 1;
+constexpr int kExitOutputError = 1;
 constexpr int kExitInputError = 2;
 
 void printLine(std::FILE *stream, const QString &line)
@@ -28,6 +33,15 @@ int fail(int exitCode, const QString &message)
     return exitCode;
 }
 
+// A script reads stdout: a line it never got must not pass for success.
+Result<void> printOutput(const QString &line)
+{
+    if (std::fprintf(stdout, "%s\n", qPrintable(line)) < 0 || std::fflush(stdout) != 0)
+        return Failure{QStringLiteral("cannot write the output: %1")
+                               .arg(QString::fromLocal8Bit(std::strerror(errno)))};
+    return {};
+}
+
 // The reply as the window logs it: UTF-8, quoted, special characters escaped.
 QString quoted(const QByteArray &reply)
 {
@@ -36,59 +50,91 @@ QString quoted(const QByteArray &reply)
     return text;
 }
 
-QString choosePort(const QString &requested, QString *error)
+Result<QString> choosePort(const QString &requested)
 {
+    // A path that exists from here is that file, not a name under /dev.
+    if (QFileInfo::exists(requested))
+        return QFileInfo(requested).absoluteFilePath();
     if (!requested.isEmpty())
         return requested;
     const QList<PortDescription> found = generatorPorts(systemPorts());
     if (found.size() == 1)
         return found.first().portName;
-    if (found.isEmpty()) {
-        *error = QStringLiteral("no generator found (USB id 0483:5740); name a port with --port");
-        return {};
-    }
+    if (found.isEmpty())
+        return Failure{
+                QStringLiteral("no generator found (USB id 0483:5740); name a port with --port")};
     QStringList names;
     for (const PortDescription &port : found)
         names.append(port.portName);
-    *error = QStringLiteral("%1 generators found (%2); pick one with --port")
-                     .arg(found.size())
-                     .arg(names.join(QStringLiteral(", ")));
-    return {};
+    return Failure{QStringLiteral("%1 generators found (%2); pick one with --port")
+                           .arg(found.size())
+                           .arg(names.join(QStringLiteral(", ")))};
 }
 
 int listPorts()
 {
-    for (const PortDescription &port : generatorPorts(systemPorts()))
-        printLine(stdout, port.portName + u'\t' + port.systemLocation);
+    for (const PortDescription &port : generatorPorts(systemPorts())) {
+        const Result<void> printed = printOutput(port.portName + u'\t' + port.systemLocation);
+        if (!printed)
+            return fail(kExitOutputError, printed.error());
+    }
     return 0;
 }
 
-FramePlan plan(const CtlRequest &request)
+// One line a frame on stdout, printed once its exchange is over; the run
+// stops at the first frame that fails.
+int sendFrames(QSerialPort &port, const QList<PlannedFrame> &frames, int replyTimeoutMs)
 {
-    FramePlan plan;
+    for (qsizetype index = 0; index < frames.size(); ++index) {
+        const PlannedFrame &planned = frames[index];
+        const QString name = QStringLiteral("frame %1 of %2 (%3)")
+                                     .arg(index + 1)
+                                     .arg(frames.size())
+                                     .arg(QString::fromLatin1(planned.frame));
+        const Result<QByteArray> unrequested = takeUnrequestedBytes(port);
+        if (!unrequested)
+            return fail(kExitDeviceError, QStringLiteral("%1: not sent: the port failed: %2")
+                                                  .arg(name, unrequested.error()));
+        if (!unrequested->isEmpty())
+            printLine(stderr, QStringLiteral("kestrane-ctl: before %1: unrequested bytes %2")
+                                      .arg(name, quoted(unrequested.value())));
+        const Result<FrameReply> reply = exchangeFrameForReply(port, planned.frame, replyTimeoutMs);
+        if (!reply)
+            return fail(kExitDeviceError, QStringLiteral("%1: %2").arg(name, reply.error()));
+        const Result<void> printed
+                = printOutput(planned.fields + QStringLiteral(" answer=") + quoted(reply->bytes));
+        if (!printed)
+            return fail(kExitOutputError, printed.error());
+        if (!reply->complete && !reply->bytes.isEmpty())
+            return fail(kExitDeviceError,
+                        QStringLiteral("%1: the reply did not end in a line feed within %2 ms")
+                                .arg(name)
+                                .arg(replyTimeoutMs));
+    }
+    return 0;
+}
+
+Result<QList<PlannedFrame>> plan(const CtlRequest &request)
+{
     switch (request.command) {
     case CtlRequest::Set:
-        plan.frames.append(planSetFrame(request.channel, request.delayPs, request.widthPs,
-                                        QStringLiteral("set"), &plan.warnings));
-        break;
+        return QList<PlannedFrame>{planSetFrame(request.channel, request.delayPs, request.widthPs,
+                                                QStringLiteral("set"))};
     case CtlRequest::Save:
-        plan.frames.append(planSaveFrame());
-        break;
+        return QList<PlannedFrame>{planSaveFrame()};
     case CtlRequest::Apply: {
-        QFile profile(request.profilePath);
-        if (!profile.open(QIODevice::ReadOnly | QIODevice::Text)) {
-            plan.error = QStringLiteral("%1: %2").arg(request.profilePath, profile.errorString());
-            break;
-        }
-        plan = planProfile(request.profilePath, QString::fromUtf8(profile.readAll()));
-        if (plan.error.isEmpty() && request.saveAfterApply)
-            plan.frames.append(planSaveFrame());
-        break;
+        const Result<QString> profile = readChannelFile(request.profilePath);
+        if (!profile)
+            return Failure{profile.error()};
+        Result<QList<PlannedFrame>> frames = planProfile(request.profilePath, profile.value());
+        if (frames && request.saveAfterApply)
+            frames->append(planSaveFrame());
+        return frames;
     }
     case CtlRequest::List:
         break;
     }
-    return plan;
+    return QList<PlannedFrame>();
 }
 
 } // namespace
@@ -97,40 +143,48 @@ int main(int argc, char *argv[])
 {
     QCoreApplication app(argc, argv);
 
-    int exitCode = 0;
-    QString message;
-    const std::optional<CtlRequest> request = parseCtlRequest(app.arguments(), &exitCode, &message);
+    QCoreApplication::setApplicationName(QStringLiteral("kestrane-ctl"));
+    QCoreApplication::setApplicationVersion(QStringLiteral(KESTRANE_VERSION));
+
+    QCommandLineParser parser;
+    const Result<CtlRequest> request = parseCtlRequest(parser, app.arguments());
+    if (parser.isSet(QStringLiteral("help"))) {
+        std::fputs(qPrintable(ctlHelpText(parser)), stdout);
+        return 0;
+    }
+    if (parser.isSet(QStringLiteral("version")))
+        parser.showVersion();
     if (!request) {
-        std::fputs(qPrintable(message), exitCode == 0 ? stdout : stderr);
-        return exitCode;
+        std::fprintf(stderr, "kestrane-ctl: %s\nTry 'kestrane-ctl --help'.\n",
+                     qPrintable(request.error()));
+        return kExitInputError;
     }
     if (request->command == CtlRequest::List)
         return listPorts();
 
-    const FramePlan frames = plan(*request);
-    if (!frames.error.isEmpty())
-        return fail(kExitInputError, frames.error);
-    for (const QString &warning : frames.warnings)
-        printLine(stderr, QStringLiteral("kestrane-ctl: warning: ") + warning);
+    const Result<QList<PlannedFrame>> frames = plan(request.value());
+    if (!frames)
+        return fail(kExitInputError, frames.error());
+    for (const PlannedFrame &planned : frames.value()) {
+        if (!planned.warning.isEmpty())
+            printLine(stderr, QStringLiteral("kestrane-ctl: warning: ") + planned.warning);
+    }
     if (request->dryRun) {
-        for (const PlannedFrame &planned : frames.frames)
-            printLine(stdout, planned.fields);
+        for (const PlannedFrame &planned : frames.value()) {
+            const Result<void> printed = printOutput(planned.fields);
+            if (!printed)
+                return fail(kExitOutputError, printed.error());
+        }
         return 0;
     }
 
-    QString error;
-    const QString portName = choosePort(request->portName, &error);
-    if (portName.isEmpty())
-        return fail(kExitDeviceError, error);
+    const Result<QString> portName = choosePort(request->portName);
+    if (!portName)
+        return fail(kExitDeviceError, portName.error());
     QSerialPort port;
-    applyLinkSettings(port, portName);
+    applyLinkSettings(port, portName.value());
     if (!port.open(QIODevice::ReadWrite))
         return fail(kExitDeviceError,
-                    QStringLiteral("cannot open %1: %2").arg(portName, port.errorString()));
-    for (const PlannedFrame &planned : frames.frames) {
-        const QByteArray reply = transferFrame(port, planned.frame);
-        printLine(stdout, planned.fields + QStringLiteral(" answer=") + quoted(reply));
-        std::fflush(stdout);
-    }
-    return 0;
+                    QStringLiteral("cannot open %1: %2").arg(portName.value(), port.errorString()));
+    return sendFrames(port, frames.value(), request->replyTimeoutMs);
 }

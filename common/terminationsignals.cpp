@@ -31,5 +31,9 @@ bool quitOnTerminationSignals(QCoreApplication &app)
     action.sa_handler = onSignal;
     sigemptyset(&action.sa_mask);
     action.sa_flags = SA_RESTART;
-    return sigaction(SIGINT, &action, nullptr) == 0 && sigaction(SIGTERM, &action, nullptr) == 0;
+    for (const int signal : {SIGINT, SIGTERM, SIGHUP}) {
+        if (sigaction(signal, &action, nullptr) != 0)
+            return false;
+    }
+    return true;
 }

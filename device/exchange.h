@@ -1,6 +1,8 @@
 #ifndef EXCHANGE_H
 #define EXCHANGE_H
 
+#include "common/result.h"
+
 #include <QByteArray>
 
 class QSerialPort;
@@ -18,5 +20,23 @@ QByteArray transferFrame(QSerialPort &port, const QByteArray &frame);
 
 // One exchange whose reply goes to the debug log, decoded as UTF-8.
 void exchangeCommand(QSerialPort &port, const QByteArray &frame);
+
+// A frame's reply as a script needs it: the device's answer line.
+struct FrameReply
+{
+    QByteArray bytes;
+    bool complete = false; // ended in a line feed
+};
+
+// Writes the frame, waits until it is out, then collects the reply until
+// it ends in a line feed or timeoutMs have passed since the frame went out.
+// Fails when the frame is not written whole in timeoutMs or the port fails
+// (a device that hung up). For programs that must get each reply right,
+// not for the window's fixed exchange.
+Result<FrameReply> exchangeFrameForReply(QSerialPort &port, const QByteArray &frame, int timeoutMs);
+
+// What the port has received that no frame asked for (a greeting, a reply
+// that came too late), without waiting. Fails when the port fails.
+Result<QByteArray> takeUnrequestedBytes(QSerialPort &port);
 
 #endif // EXCHANGE_H

@@ -1,12 +1,44 @@
 #include "simulator/generatorstate.h"
 
+#include <QFile>
 #include <QSaveFile>
+
+#include <cerrno>
+#include <cstring>
+#include <optional>
+#include <sys/stat.h>
+#include <unistd.h>
 
 namespace {
 
+// The generator's own check: it knows nothing of how a host clamps.
 bool fitsBudget(int delaySteps, int widthSteps)
 {
-    return clampWidthSteps(delaySteps, widthSteps) == widthSteps;
+    return delaySteps >= 0 && widthSteps >= 0 && delaySteps + widthSteps <= kBudgetSteps;
+}
+
+QString systemError(const QString &path)
+{
+    return QStringLiteral("%1: %2").arg(path, QString::fromLocal8Bit(std::strerror(errno)));
+}
+
+// What is at a state path: nothing (std::nullopt), or a regular file,
+// followed through symbolic links. A device, FIFO or folder there must
+// never be replaced; a path that cannot be looked at is not "nothing".
+Result<std::optional<struct stat>> stateFileStatus(const QString &path)
+{
+    const QByteArray name = QFile::encodeName(path);
+    struct stat status = {};
+    if (::stat(name.constData(), &status) == 0) {
+        if (!S_ISREG(status.st_mode))
+            return Failure{QStringLiteral("%1: not a regular file").arg(path)};
+        return std::optional<struct stat>(status);
+    }
+    if (errno == ENOENT && ::lstat(name.constData(), &status) != 0 && errno == ENOENT)
+        return std::optional<struct stat>();
+    if (errno == ENOENT)
+        return Failure{QStringLiteral("%1: a symbolic link to nothing").arg(path)};
+    return Failure{systemError(path)};
 }
 
 } // namespace
@@ -36,30 +68,56 @@ QByteArray GeneratorState::toText() const
     return text;
 }
 
-GeneratorState GeneratorState::fromText(const QString &text, int *errorLine, QString *error)
+Result<GeneratorState> GeneratorState::fromText(const QString &source, const QString &text)
 {
+    const Result<QList<ChannelRecord>> records = parseChannelRecords(source, text, kBudgetSteps);
+    if (!records)
+        return Failure{records.error()};
     GeneratorState state;
-    const ChannelRecords parsed = parseChannelRecords(text, kBudgetSteps);
-    *errorLine = parsed.errorLine;
-    *error = parsed.error;
-    for (const ChannelRecord &record : parsed.records) {
-        if (!fitsBudget(record.delay, record.width)) {
-            *errorLine = record.lineNumber;
-            *error = QStringLiteral("delay plus width exceeds %1 steps").arg(kBudgetSteps);
-            return {};
-        }
+    for (const ChannelRecord &record : records.value()) {
+        if (!fitsBudget(record.delay, record.width))
+            return recordFailure(
+                    source, record.lineNumber,
+                    QStringLiteral("delay plus width exceeds %1 steps").arg(kBudgetSteps));
         state.channels[std::size_t(record.channel - 1)] = {record.delay, record.width};
     }
     return state;
 }
 
-bool GeneratorState::save(const QString &path, QString *error) const
+Result<GeneratorState> GeneratorState::load(const QString &path)
 {
+    const Result<std::optional<struct stat>> status = stateFileStatus(path);
+    if (!status)
+        return Failure{status.error()};
+    if (!status.value())
+        return GeneratorState();
+    const Result<QString> text = readChannelFile(path);
+    if (!text)
+        return Failure{text.error()};
+    return fromText(path, text.value());
+}
+
+Result<void> GeneratorState::save(const QString &path) const
+{
+    const Result<std::optional<struct stat>> status = stateFileStatus(path);
+    if (!status)
+        return Failure{status.error()};
     QSaveFile file(path);
-    if (file.open(QIODevice::WriteOnly) && file.write(toText()) >= 0 && file.commit())
-        return true;
-    *error = file.errorString();
-    return false;
+    if (!file.open(QIODevice::WriteOnly))
+        return Failure{file.errorString()};
+    const std::optional<struct stat> &old = status.value();
+    if (old && (old->st_uid != ::geteuid() || old->st_gid != ::getegid())
+        && ::fchown(file.handle(), old->st_uid, old->st_gid) != 0) {
+        const QString reason = QString::fromLocal8Bit(std::strerror(errno));
+        file.cancelWriting();
+        return Failure{QStringLiteral("cannot keep the file's owner: %1").arg(reason)};
+    }
+    // The write is buffered: a full disk may only show when it is flushed,
+    // and must not let an empty file replace the old one.
+    const QByteArray text = toText();
+    if (file.write(text) != text.size() || !file.flush() || !file.commit())
+        return Failure{file.errorString()};
+    return {};
 }
 
 QString GeneratorState::table() const

@@ -1,6 +1,7 @@
 #ifndef GENERATORSTATE_H
 #define GENERATORSTATE_H
 
+#include "common/result.h"
 #include "pulse/channelrecords.h"
 #include "pulse/pulsesteps.h"
 
@@ -21,11 +22,16 @@ public:
 
     // The state file: one "channel delay width" line per channel.
     QByteArray toText() const;
-    // An empty error means success; otherwise errorLine names the culprit.
-    static GeneratorState fromText(const QString &text, int *errorLine, QString *error);
+    // Errors name the source and line: "SOURCE:LINE: reason".
+    static Result<GeneratorState> fromText(const QString &source, const QString &text);
+    // A state file that does not exist is a generator that has never
+    // saved: all channels 0. One that exists must be a regular file.
+    static Result<GeneratorState> load(const QString &path);
 
-    // Replaces the file whole or leaves the old one untouched.
-    bool save(const QString &path, QString *error) const;
+    // Replaces the file whole (through a symbolic link), keeping its owner,
+    // or leaves the old one untouched. Only an absent or regular file is
+    // replaced.
+    Result<void> save(const QString &path) const;
 
     // For people reading the simulator's log.
     QString table() const;

@@ -1,11 +1,11 @@
-#include "terminal/rawterminal.h"
+#include "common/terminationsignals.h"
 #include "simulator/generatorstate.h"
 #include "simulator/simulator.h"
 #include "simulator/simulatoroptions.h"
-#include "common/terminationsignals.h"
+#include "terminal/rawterminal.h"
 
+#include <QCommandLineParser>
 #include <QCoreApplication>
-#include <QFile>
 
 #include <cstdio>
 
@@ -20,22 +20,13 @@ int fail(int exitCode, const QString &message)
     return exitCode;
 }
 
-// A missing file is a generator that has never saved: all channels 0.
-bool loadState(const QString &path, GeneratorState *state, QString *error)
+Result<void> openLink(RawTerminal &link, const SimulatorOptions &options)
 {
-    QFile file(path);
-    if (!file.exists())
-        return true;
-    if (!file.open(QIODevice::ReadOnly | QIODevice::Text)) {
-        *error = QStringLiteral("%1: %2").arg(path, file.errorString());
-        return false;
-    }
-    int errorLine = 0;
-    QString reason;
-    *state = GeneratorState::fromText(QString::fromUtf8(file.readAll()), &errorLine, &reason);
-    if (errorLine != 0)
-        *error = QStringLiteral("%1:%2: %3").arg(path).arg(errorLine).arg(reason);
-    return errorLine == 0;
+    Result<void> opened = options.devicePath.isEmpty() ? link.openPseudoTerminal()
+                                                       : link.openSerialPort(options.devicePath);
+    if (!opened || options.linkPath.isEmpty())
+        return opened;
+    return link.makeLink(options.linkPath);
 }
 
 } // namespace
@@ -43,34 +34,39 @@ bool loadState(const QString &path, GeneratorState *state, QString *error)
 int main(int argc, char *argv[])
 {
     QCoreApplication app(argc, argv);
+    QCoreApplication::setApplicationName(QStringLiteral("kestrane-sim"));
+    QCoreApplication::setApplicationVersion(QStringLiteral(KESTRANE_VERSION));
 
-    int exitCode = 0;
-    QString message;
-    const std::optional<SimulatorOptions> options
-            = parseSimulatorOptions(app.arguments(), &exitCode, &message);
+    QCommandLineParser parser;
+    const Result<SimulatorOptions> options = parseSimulatorOptions(parser, app.arguments());
+    if (parser.isSet(QStringLiteral("help")))
+        parser.showHelp();
+    if (parser.isSet(QStringLiteral("version")))
+        parser.showVersion();
     if (!options) {
-        std::fputs(qPrintable(message), exitCode == 0 ? stdout : stderr);
-        return exitCode;
+        std::fprintf(stderr, "%s\n%s", qPrintable(options.error()), qPrintable(parser.helpText()));
+        return kExitUsageError;
     }
 
     GeneratorState state;
-    QString error;
-    if (!options->statePath.isEmpty() && !loadState(options->statePath, &state, &error))
-        return fail(kExitUsageError, error);
+    if (!options->statePath.isEmpty()) {
+        const Result<GeneratorState> loaded = GeneratorState::load(options->statePath);
+        if (!loaded)
+            return fail(kExitUsageError, loaded.error());
+        state = loaded.value();
+    }
 
     RawTerminal link;
-    const bool opened = options->devicePath.isEmpty()
-                                ? link.openPseudoTerminal(&error)
-                                : link.openSerialPort(options->devicePath, &error);
-    if (!opened || (!options->linkPath.isEmpty() && !link.makeLink(options->linkPath, &error)))
-        return fail(kExitLinkError, error);
+    const Result<void> opened = openLink(link, options.value());
+    if (!opened)
+        return fail(kExitLinkError, opened.error());
     if (!quitOnTerminationSignals(app))
         return fail(kExitLinkError, QStringLiteral("cannot watch for termination signals"));
 
     std::printf("%s\n", qPrintable(link.devicePath()));
     std::fflush(stdout);
 
-    Simulator simulator(*options, state, link);
+    Simulator simulator(options.value(), state, link);
     QObject::connect(&simulator, &Simulator::hungUp, &app, [&app] { app.exit(0); });
     QObject::connect(&simulator, &Simulator::linkFailed, &app, [&](const QString &reason) {
         fail(kExitLinkError, QStringLiteral("%1: %2").arg(link.devicePath(), reason));

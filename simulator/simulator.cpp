@@ -14,6 +14,12 @@ const QByteArray kOk = QByteArrayLiteral("OK\r\n");
 const QByteArray kError = QByteArrayLiteral("ERR\r\n");
 // Invalid UTF-8, then "reverse video" and "reset" escape sequences.
 const QByteArray kNoise = QByteArrayLiteral("\xff\xfe\xc3\x1b[7m\x1b[0m");
+// Like a device's output buffer: replies wait here while the host does not
+// read; one that no longer fits is dropped whole, never sent in part.
+constexpr qsizetype kOutputBufferBytes = 4096;
+// One read per wake-up, so that a host that never stops sending cannot
+// keep signals and timers waiting.
+constexpr int kReadChunkBytes = 4096;
 
 QString escaped(const QByteArray &bytes)
 {
@@ -43,11 +49,14 @@ Simulator::Simulator(SimulatorOptions options, const GeneratorState &state, RawT
     state(state),
     link(link),
     readNotifier(new QSocketNotifier(link.fd(), QSocketNotifier::Read, this)),
+    writeNotifier(new QSocketNotifier(link.fd(), QSocketNotifier::Write, this)),
     idleTimer(new QTimer(this)),
     sendTimer(new QTimer(this))
 {
     readNotifier->setEnabled(false);
     connect(readNotifier, &QSocketNotifier::activated, this, &Simulator::readLink);
+    writeNotifier->setEnabled(false);
+    connect(writeNotifier, &QSocketNotifier::activated, this, &Simulator::sendUnsent);
     idleTimer->setSingleShot(true);
     idleTimer->setTimerType(Qt::PreciseTimer);
     connect(idleTimer, &QTimer::timeout, this, [this] { handle(reader.expire(clock.elapsed())); });
@@ -71,17 +80,11 @@ void Simulator::start()
 
 void Simulator::readLink()
 {
-    char buffer[4096];
-    while (!hangingUp) {
-        const ssize_t count = ::read(link.fd(), buffer, sizeof buffer);
-        if (count > 0) {
-            handle(reader.feed(QByteArray(buffer, count), clock.elapsed()));
-            continue;
-        }
-        if (count < 0 && errno == EINTR)
-            continue;
-        if (count < 0 && errno == EAGAIN)
-            break;
+    char buffer[kReadChunkBytes];
+    const ssize_t count = ::read(link.fd(), buffer, sizeof buffer);
+    if (count > 0) {
+        handle(reader.feed(QByteArray(buffer, count), clock.elapsed()));
+    } else if (count == 0 || (errno != EINTR && errno != EAGAIN)) {
         readNotifier->setEnabled(false);
         emit linkFailed(count == 0 ? QStringLiteral("the link was closed")
                                    : QString::fromLocal8Bit(std::strerror(errno)));
@@ -114,10 +117,12 @@ void Simulator::handle(const QList<FrameEvent> &events)
 QByteArray Simulator::answer(const QByteArray &frame)
 {
     if (frame == "SAV") {
-        QString error;
-        if (options.statePath.isEmpty() || state.save(options.statePath, &error))
+        if (options.statePath.isEmpty())
             return kOk;
-        report(QStringLiteral("cannot save to %1: %2").arg(options.statePath, error));
+        const Result<void> saved = state.save(options.statePath);
+        if (saved)
+            return kOk;
+        report(QStringLiteral("cannot save to %1: %2").arg(options.statePath, saved.error()));
         return kError;
     }
     if (!state.applySetFrame(frame))
@@ -130,6 +135,10 @@ QByteArray Simulator::answer(const QByteArray &frame)
 void Simulator::queueReply(const QByteArray &reply)
 {
     const QByteArray bytes = (options.noise ? kNoise : QByteArray()) + reply;
+    if (queuedBytes() + bytes.size() > kOutputBufferBytes) {
+        log(QStringLiteral("output buffer full, reply %1 dropped").arg(escaped(bytes)));
+        return;
+    }
     log(QStringLiteral("reply %1").arg(escaped(bytes)));
     qint64 dueMs = clock.elapsed() + options.replyDelayMs;
     if (!outgoing.empty())
@@ -159,23 +168,36 @@ void Simulator::sendDueChunks()
         sendTimer->start(int(outgoing.front().dueMs - clock.elapsed()));
 }
 
+qsizetype Simulator::queuedBytes() const
+{
+    qsizetype bytes = unsent.size();
+    for (const Chunk &chunk : outgoing)
+        bytes += chunk.bytes.size();
+    return bytes;
+}
+
 void Simulator::writeLink(const QByteArray &bytes)
 {
-    qsizetype done = 0;
-    while (done < bytes.size()) {
-        const ssize_t count
-                = ::write(link.fd(), bytes.constData() + done, size_t(bytes.size() - done));
-        if (count < 0 && errno == EINTR)
-            continue;
-        if (count <= 0) {
-            // Nobody reads and the line's buffer is full; a real device drops too.
+    unsent += bytes;
+    sendUnsent();
+}
+
+void Simulator::sendUnsent()
+{
+    while (!unsent.isEmpty()) {
+        const ssize_t count = ::write(link.fd(), unsent.constData(), size_t(unsent.size()));
+        if (count > 0) {
+            unsent.remove(0, count);
+        } else if (count < 0 && errno == EAGAIN) {
+            break; // the host is not reading: wait until the link drains
+        } else if (count == 0 || errno != EINTR) {
             log(QStringLiteral("could not send %1 byte(s): %2")
-                        .arg(bytes.size() - done)
+                        .arg(unsent.size())
                         .arg(QString::fromLocal8Bit(std::strerror(errno))));
-            return;
+            unsent.clear();
         }
-        done += count;
     }
+    writeNotifier->setEnabled(!unsent.isEmpty());
 }
 
 void Simulator::checkHangUp()
@@ -203,10 +225,12 @@ void Simulator::hangUpWhenDrained()
     constexpr qint64 kDrainLimitMs = 1000;
     constexpr int kDrainPollMs = 5;
     const qint64 elapsedMs = clock.elapsed();
-    if (elapsedMs < kDeliveryMs || (link.unreadOutput() > 0 && elapsedMs < kDrainLimitMs)) {
+    const bool drained = unsent.isEmpty() && link.unreadOutput() == 0;
+    if (elapsedMs < kDeliveryMs || (!drained && elapsedMs < kDrainLimitMs)) {
         QTimer::singleShot(kDrainPollMs, this, &Simulator::hangUpWhenDrained);
         return;
     }
+    writeNotifier->setEnabled(false);
     link.close();
     emit hungUp();
 }

@@ -45,7 +45,9 @@ private:
     QByteArray answer(const QByteArray &frame);
     void queueReply(const QByteArray &reply);
     void sendDueChunks();
+    qsizetype queuedBytes() const;
     void writeLink(const QByteArray &bytes);
+    void sendUnsent();
     void checkHangUp();
     void hangUpWhenDrained();
     void log(const QString &line) const; // with --verbose only
@@ -55,11 +57,13 @@ private:
     GeneratorState state;
     RawTerminal &link;
     QSocketNotifier *readNotifier;
+    QSocketNotifier *writeNotifier;
     QTimer *idleTimer;
     QTimer *sendTimer;
     QElapsedTimer clock;
     FrameReader reader;
-    std::deque<Chunk> outgoing;
+    std::deque<Chunk> outgoing; // waiting for their time
+    QByteArray unsent;          // due, but the link has not taken them yet
     int repliesSent = 0;
     bool hangingUp = false;
 };

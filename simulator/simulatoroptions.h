@@ -1,11 +1,15 @@
 #ifndef SIMULATOROPTIONS_H
 #define SIMULATOROPTIONS_H
 
+#include "common/result.h"
+
 #include <QByteArray>
 #include <QString>
 #include <QStringList>
 
 #include <optional>
+
+class QCommandLineParser;
 
 struct SimulatorOptions
 {
@@ -21,10 +25,10 @@ struct SimulatorOptions
     std::optional<int> hangupAfterFrames;
 };
 
-// Parses the command line. On --help or --version, *exitCode is 0 and the
-// text to print is in *message; on a usage error it is 2 and *message says
-// what is wrong, followed by the usage.
-std::optional<SimulatorOptions> parseSimulatorOptions(const QStringList &arguments, int *exitCode,
-                                                      QString *message);
+// Declares the simulator's options (with --help and --version, which the
+// caller acts on) on the parser and reads the command line; the failure
+// says what is wrong with it.
+Result<SimulatorOptions> parseSimulatorOptions(QCommandLineParser &parser,
+                                               const QStringList &arguments);
 
 #endif // SIMULATOROPTIONS_H

@@ -1,6 +1,7 @@
 #include "terminal/rawterminal.h"
 
 #include <QFile>
+#include <QFileInfo>
 
 #include <cerrno>
 #include <cstdlib>
@@ -12,9 +13,9 @@
 
 namespace {
 
-QString systemError(const QString &what)
+Failure systemError(const QString &what)
 {
-    return QStringLiteral("%1: %2").arg(what, QString::fromLocal8Bit(std::strerror(errno)));
+    return {QStringLiteral("%1: %2").arg(what, QString::fromLocal8Bit(std::strerror(errno)))};
 }
 
 bool makeRaw(int fd, speed_t speed)
@@ -38,45 +39,44 @@ RawTerminal::~RawTerminal()
     close();
 }
 
-bool RawTerminal::openPseudoTerminal(QString *error)
+Result<void> RawTerminal::openPseudoTerminal()
 {
     ioFd = posix_openpt(O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
     if (ioFd < 0 || grantpt(ioFd) != 0 || unlockpt(ioFd) != 0) {
-        *error = systemError(QStringLiteral("cannot open a pseudo-terminal"));
+        const Failure failure = systemError(QStringLiteral("cannot open a pseudo-terminal"));
         close();
-        return false;
+        return failure;
     }
     const char *name = ptsname(ioFd);
     path = QString::fromLocal8Bit(name);
     spareDeviceFd = ::open(name, O_RDWR | O_NOCTTY | O_CLOEXEC);
     if (spareDeviceFd < 0 || !makeRaw(spareDeviceFd, B0)) {
-        *error = systemError(path);
+        const Failure failure = systemError(path);
         close();
-        return false;
+        return failure;
     }
-    return true;
+    return {};
 }
 
-bool RawTerminal::openSerialPort(const QString &devicePath, QString *error)
+Result<void> RawTerminal::openSerialPort(const QString &devicePath)
 {
     path = devicePath;
     ioFd = ::open(QFile::encodeName(path).constData(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
     if (ioFd < 0 || !makeRaw(ioFd, B500000)) {
-        *error = systemError(path);
+        const Failure failure = systemError(path);
         close();
-        return false;
+        return failure;
     }
-    return true;
+    return {};
 }
 
-bool RawTerminal::makeLink(const QString &linkPath, QString *error)
+Result<void> RawTerminal::makeLink(const QString &linkPath)
 {
-    if (!QFile::link(path, linkPath)) {
-        *error = QStringLiteral("cannot create the link %1 (does it exist already?)").arg(linkPath);
-        return false;
-    }
+    if (!QFile::link(path, linkPath))
+        return Failure{
+                QStringLiteral("cannot create the link %1 (does it exist already?)").arg(linkPath)};
     link = linkPath;
-    return true;
+    return {};
 }
 
 int RawTerminal::unreadOutput() const
@@ -90,7 +90,9 @@ int RawTerminal::unreadOutput() const
 
 void RawTerminal::close()
 {
-    if (!link.isEmpty())
+    // Someone may have put their own file, or another simulator's link,
+    // there since.
+    if (!link.isEmpty() && QFileInfo(link).isSymLink() && QFile::symLinkTarget(link) == path)
         QFile::remove(link);
     for (int *fd : {&spareDeviceFd, &ioFd}) {
         if (*fd >= 0)

@@ -1,6 +1,8 @@
 #ifndef RAWTERMINAL_H
 #define RAWTERMINAL_H
 
+#include "common/result.h"
+
 #include <QString>
 
 // The device's side of a serial link: the controlling end of a raw
@@ -15,11 +17,12 @@ public:
 
     // A new pseudo-terminal in raw mode. A spare handle on the device end
     // keeps the link up while programs open and close that end.
-    bool openPseudoTerminal(QString *error);
+    Result<void> openPseudoTerminal();
     // An existing serial port at 500000 baud, 8N1, raw.
-    bool openSerialPort(const QString &path, QString *error);
-    // A symbolic link to the device end, removed again by close().
-    bool makeLink(const QString &linkPath, QString *error);
+    Result<void> openSerialPort(const QString &path);
+    // A symbolic link to the device end, removed again by close() if it is
+    // still there and still points at this device end.
+    Result<void> makeLink(const QString &linkPath);
 
     int fd() const { return ioFd; }
     // Bytes sent that the other side has not taken yet.

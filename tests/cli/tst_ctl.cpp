@@ -4,9 +4,12 @@
 
 #include "device/portdiscovery.h"
 
+#include <QFile>
 #include <QProcess>
 #include <QTemporaryDir>
 #include <QTest>
+
+#include <functional>
 
 namespace {
 
@@ -17,9 +20,12 @@ struct CtlResult
     QString errors;     // stderr
 };
 
-CtlResult runCtl(const QStringList &arguments)
+CtlResult runCtl(const QStringList &arguments,
+                 const std::function<void(QProcess &)> &prepare = nullptr)
 {
     QProcess ctl;
+    if (prepare)
+        prepare(ctl);
     ctl.start(QStringLiteral(KESTRANE_CTL_PATH), arguments);
     CtlResult result;
     if (!ctl.waitForFinished(20000) || ctl.exitStatus() != QProcess::NormalExit)
@@ -52,6 +58,14 @@ private slots:
     void applyProfile();
     void badProfileSendsNothing_data();
     void badProfileSendsNothing();
+    void unreadableProfiles_data();
+    void unreadableProfiles();
+    void answersBelongToTheirFrame_data();
+    void answersBelongToTheirFrame();
+    void outputThatCannotBeWritten_data();
+    void outputThatCannotBeWritten();
+    void relativePortPath_data();
+    void relativePortPath();
     void usageErrors_data();
     void usageErrors();
     void deviceErrors();
@@ -144,6 +158,13 @@ void TestCtl::badProfileSendsNothing_data()
     QTest::newRow("negative time") << QByteArray("1 0 -11\n") << ":1: ";
     QTest::newRow("channel twice") << QByteArray("3 0 0\n4 0 0\n3 11 11\n") << ":3: ";
     QTest::newRow("error on the last line") << QByteArray("1 0 0\n2 0 0\n3 0 0 0\n") << ":3: ";
+    QTest::newRow("NUL inside a number") << QByteArray("1 0 10\0"
+                                                       "00\n",
+                                                       10)
+                                         << ":1: ";
+    QTest::newRow("junk after a NUL") << QByteArray("1 0 1000\0junk\n", 14) << ":1: ";
+    QTest::newRow("empty") << QByteArray() << ": no channel to set";
+    QTest::newRow("comments only") << QByteArray("# nothing yet\n\n") << ": no channel to set";
 }
 
 void TestCtl::badProfileSendsNothing()
@@ -164,6 +185,148 @@ void TestCtl::badProfileSendsNothing()
     QCOMPARE(simulator.logged("dropped"), QStringList());
 }
 
+void TestCtl::unreadableProfiles_data()
+{
+    QTest::addColumn<QString>("kind");
+    QTest::addColumn<QString>("complaint");
+
+    QTest::newRow("device") << "/dev/zero"
+                            << "not a regular file";
+    QTest::newRow("FIFO") << "fifo"
+                          << "not a regular file";
+    QTest::newRow("folder") << "folder"
+                            << "not a regular file";
+    QTest::newRow("over 1 MiB of comments") << "large"
+                                            << "larger than 1048576 bytes";
+}
+
+// Refused at once, before anything is read: no hang, no memory growth.
+void TestCtl::unreadableProfiles()
+{
+    QFETCH(QString, kind);
+    QFETCH(QString, complaint);
+
+    QTemporaryDir folder;
+    QString path = folder.filePath("profile");
+    if (kind.startsWith(u'/'))
+        path = kind;
+    else
+        QVERIFY(makeUnusableFile(path, kind));
+    const CtlResult result = runCtl({"--dry-run", "apply", path});
+    QCOMPARE(result.exitCode, 2);
+    QCOMPARE(result.errors, "kestrane-ctl: " + path + ": " + complaint + "\n");
+    QCOMPARE(result.output, QStringList());
+}
+
+void TestCtl::answersBelongToTheirFrame_data()
+{
+    QTest::addColumn<QStringList>("device");
+    QTest::addColumn<QStringList>("options");
+    QTest::addColumn<QStringList>("answers"); // printed, in order
+    QTest::addColumn<int>("exitCode");
+    QTest::addColumn<QString>("errors");  // stderr contains this
+    QTest::addColumn<int>("framesTaken"); // by the device
+
+    const QString ok = R"("OK\r\n")";
+    QTest::newRow("prompt device")
+            << QStringList{} << QStringList{} << QStringList(4, ok) << 0 << "" << 4;
+    QTest::newRow("late replies") << QStringList{"--reply-delay", "150"} << QStringList{}
+                                  << QStringList(4, ok) << 0 << "" << 4;
+    QTest::newRow("replies in two parts")
+            << QStringList{"--split", "60"} << QStringList{} << QStringList(4, ok) << 0 << "" << 4;
+    QTest::newRow("greeting reported apart")
+            << QStringList{"--greeting", "Kestrane ready\r\n"} << QStringList{}
+            << QStringList(4, ok) << 0
+            << R"(before frame 1 of 4 (01000091): unrequested bytes "Kestrane ready\r\n")" << 4;
+    QTest::newRow("silent device") << QStringList{"--silent"} << QStringList{"--timeout", "100"}
+                                   << QStringList(4, R"("")") << 0 << "" << 4;
+    QTest::newRow("reply that never ends")
+            << QStringList{"--split", "1000"} << QStringList{"--timeout", "300"}
+            << QStringList{R"("OK")"} << 1
+            << "frame 1 of 4 (01000091): the reply did not end in a line feed within 300 ms" << 1;
+    QTest::newRow("hang-up mid-profile")
+            << QStringList{"--hangup-after", "2"} << QStringList{} << QStringList(2, ok) << 1
+            << "kestrane-ctl: frame 3 of 4 (03000091): " << 2;
+}
+
+// A script reads answer= as this frame's answer: it must be, and a run
+// that did not send everything must not end in success.
+void TestCtl::answersBelongToTheirFrame()
+{
+    QFETCH(QStringList, device);
+    QFETCH(QStringList, options);
+    QFETCH(QStringList, answers);
+    QFETCH(int, exitCode);
+    QFETCH(QString, errors);
+    QFETCH(int, framesTaken);
+
+    QTemporaryDir folder;
+    const QString profile = writeProfile(folder, "1 0 1000\n2 0 1000\n3 0 1000\n");
+    SimulatorProcess simulator(device);
+    const CtlResult result = runCtl(
+            QStringList{"--port", simulator.devicePath(), "apply", profile, "--save"} + options);
+    QCOMPARE(result.exitCode, exitCode);
+    QStringList printed;
+    for (const QString &line : result.output)
+        printed.append(line.section(QStringLiteral(" answer="), 1));
+    QCOMPARE(printed, answers);
+    QVERIFY2(result.errors.contains(errors), qPrintable(result.errors));
+    QCOMPARE(result.errors.isEmpty(), errors.isEmpty());
+    QCOMPARE(simulator.finish(), 0);
+    QCOMPARE(simulator.logged("frame").size(), framesTaken);
+}
+
+void TestCtl::outputThatCannotBeWritten_data()
+{
+    QTest::addColumn<bool>("dryRun");
+    QTest::newRow("dry run") << true;
+    QTest::newRow("to the device") << false;
+}
+
+// A line a script never got is no success; the run stops at that frame.
+void TestCtl::outputThatCannotBeWritten()
+{
+    QFETCH(bool, dryRun);
+
+    QTemporaryDir folder;
+    const QString profile = writeProfile(folder, "1 0 0\n2 0 0\n");
+    SimulatorProcess simulator({});
+    QStringList arguments{"--port", simulator.devicePath(), "apply", profile};
+    if (dryRun)
+        arguments.prepend("--dry-run");
+    const CtlResult result = runCtl(arguments, [](QProcess &ctl) {
+        ctl.setStandardOutputFile(QStringLiteral("/dev/full"));
+    });
+    QCOMPARE(result.exitCode, 1);
+    QCOMPARE(result.errors, "kestrane-ctl: cannot write the output: No space left on device\n");
+    QCOMPARE(simulator.finish(), 0);
+    QCOMPARE(simulator.logged("frame"), dryRun ? QStringList() : QStringList{"01000000"});
+}
+
+void TestCtl::relativePortPath_data()
+{
+    QTest::addColumn<QString>("port");
+    QTest::newRow("./name") << "./mygen";
+    QTest::newRow("plain name") << "mygen";
+    QTest::newRow("folder/name") << "lab/mygen";
+}
+
+// A port path that exists from the current folder is that path.
+void TestCtl::relativePortPath()
+{
+    QFETCH(QString, port);
+
+    QTemporaryDir folder;
+    QVERIFY(QDir(folder.path()).mkdir("lab"));
+    SimulatorProcess simulator({});
+    QVERIFY(QFile::link(simulator.devicePath(), folder.filePath(port)));
+    const CtlResult result = runCtl({"--port", port, "save"},
+                                    [&](QProcess &ctl) { ctl.setWorkingDirectory(folder.path()); });
+    QCOMPARE(result.exitCode, 0);
+    QCOMPARE(result.output, QStringList{R"(frame=SAV answer="OK\r\n")"});
+    QCOMPARE(simulator.finish(), 0);
+}
+
 void TestCtl::usageErrors_data()
 {
     QTest::addColumn<QStringList>("arguments");
@@ -181,6 +344,9 @@ void TestCtl::usageErrors_data()
     QTest::newRow("unknown option") << QStringList{"--baud", "9600", "save"} << "baud";
     QTest::newRow("missing profile")
             << QStringList{"apply", "/nonexistent/profile.txt"} << "/nonexistent/profile.txt";
+    QTest::newRow("timeout not a number")
+            << QStringList{"--timeout", "soon", "save"} << "--timeout must be a whole number";
+    QTest::newRow("timeout 0") << QStringList{"--timeout", "0", "save"} << "--timeout";
 }
 
 void TestCtl::usageErrors()
@@ -248,7 +414,8 @@ void TestCtl::helpExplainsProfiles()
     const CtlResult result = runCtl({"--help"});
     QCOMPARE(result.exitCode, 0);
     const QString help = result.output.join(u'\n');
-    for (const char *part : {"apply FILE", "Example:", "16  5621  0", "Exit codes:"})
+    for (const char *part : {"apply FILE", "Example:", "16  5621  0",
+                             "Exit codes:", "--timeout <ms>", "(default 1000)"})
         QVERIFY2(help.contains(QLatin1String(part)), part);
 }
 

@@ -52,6 +52,23 @@ void TestChannelRecords::parse_data()
                                    << "" << 3 << "channel 4 is given twice";
     QTest::newRow("first error wins") << "x\n17 0 0\n"
                                       << "" << 1 << "found 1 field";
+    QTest::newRow("NUL inside a number") << QStringLiteral("1 0 10\0"
+                                                           "00\n")
+                                         << "" << 1 << "U+0000";
+    QTest::newRow("junk after a NUL") << QStringLiteral("1 0 1000\0junk\n") << "" << 1 << "U+0000";
+    QTest::newRow("NUL in a comment") << QStringLiteral("1 0 0 # \0\n") << "" << 1 << "U+0000";
+    QTest::newRow("escape character") << "2 0 0\n3 \x1b[7m0 0\n"
+                                      << "" << 2 << "U+001b";
+    QTest::newRow("vertical tab between fields") << "3 0\v0\n"
+                                                 << "" << 1 << "U+000b";
+    QTest::newRow("form feed line") << "\f\n1 0 0\n"
+                                    << "" << 1 << "U+000c";
+    QTest::newRow("signed numbers") << "+3 +11 -0\n"
+                                    << "3:11:0" << 0 << "";
+    QTest::newRow("hexadecimal") << "0x3 0 0\n"
+                                 << "" << 1 << "\"0x3\"";
+    QTest::newRow("number too large for int") << "1 99999999999 0\n"
+                                              << "" << 1 << "\"99999999999\"";
 }
 
 void TestChannelRecords::parse()
@@ -61,15 +78,18 @@ void TestChannelRecords::parse()
     QFETCH(int, errorLine);
     QFETCH(QString, errorPart);
 
-    const ChannelRecords parsed = parseChannelRecords(text, 5621);
+    const Result<QList<ChannelRecord>> parsed = parseChannelRecords("scan.txt", text, 5621);
     QStringList seen;
-    for (const ChannelRecord &record : parsed.records)
+    for (const ChannelRecord &record : parsed ? parsed.value() : QList<ChannelRecord>())
         seen.append(
                 QStringLiteral("%1:%2:%3").arg(record.channel).arg(record.delay).arg(record.width));
     QCOMPARE(seen.join(u' '), records);
-    QCOMPARE(parsed.errorLine, errorLine);
-    QVERIFY2(parsed.error.contains(errorPart), qPrintable(parsed.error));
-    QCOMPARE(parsed.error.isEmpty(), errorLine == 0);
+    QCOMPARE(parsed.ok(), errorLine == 0);
+    if (errorLine != 0) {
+        const QString where = QStringLiteral("scan.txt:%1: ").arg(errorLine);
+        QVERIFY2(parsed.error().startsWith(where) && parsed.error().contains(errorPart),
+                 qPrintable(parsed.error()));
+    }
 }
 
 QTEST_APPLESS_MAIN(TestChannelRecords)

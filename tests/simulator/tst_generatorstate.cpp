@@ -71,12 +71,13 @@ void TestGeneratorState::fromText()
     QFETCH(int, errorLine);
     QFETCH(int, channel3Delay);
 
-    int line = -1;
-    QString error;
-    const GeneratorState state = GeneratorState::fromText(text, &line, &error);
-    QCOMPARE(line, errorLine);
-    QCOMPARE(error.isEmpty(), errorLine == 0);
-    QCOMPARE(state.channel(3).delaySteps, channel3Delay);
+    const Result<GeneratorState> state = GeneratorState::fromText("state.txt", text);
+    QCOMPARE(state.ok(), errorLine == 0);
+    if (state)
+        QCOMPARE(state->channel(3).delaySteps, channel3Delay);
+    else
+        QVERIFY2(state.error().startsWith(QStringLiteral("state.txt:%1: ").arg(errorLine)),
+                 qPrintable(state.error()));
 }
 
 void TestGeneratorState::textRoundTrip()
@@ -89,10 +90,10 @@ void TestGeneratorState::textRoundTrip()
     QVERIFY(text.endsWith("\n16 511 0\n"));
     QCOMPARE(text.count('\n'), 17);
 
-    int line = -1;
-    QString error;
-    QCOMPARE(GeneratorState::fromText(QString::fromUtf8(text), &line, &error).toText(), text);
-    QCOMPARE(line, 0);
+    const Result<GeneratorState> read
+            = GeneratorState::fromText("state.txt", QString::fromUtf8(text));
+    QVERIFY2(read, qPrintable(read.error()));
+    QCOMPARE(read->toText(), text);
 }
 
 void TestGeneratorState::saveReplacesWholeFile()
@@ -106,20 +107,20 @@ void TestGeneratorState::saveReplacesWholeFile()
 
     GeneratorState state;
     QVERIFY(state.applySetFrame("02001002"));
-    QString error;
-    QVERIFY2(state.save(path, &error), qPrintable(error));
-    QFile saved(path);
-    QVERIFY(saved.open(QIODevice::ReadOnly));
-    QCOMPARE(saved.readAll(), state.toText());
+    const Result<void> saved = state.save(path);
+    QVERIFY2(saved, qPrintable(saved.error()));
+    QFile file(path);
+    QVERIFY(file.open(QIODevice::ReadOnly));
+    QCOMPARE(file.readAll(), state.toText());
     QCOMPARE(QDir(folder.path()).entryList(QDir::Files), QStringList{"state"});
 }
 
 void TestGeneratorState::saveFailsWithoutFolder()
 {
     QTemporaryDir folder;
-    QString error;
-    QVERIFY(!GeneratorState().save(folder.filePath("gone/state"), &error));
-    QVERIFY(!error.isEmpty());
+    const Result<void> saved = GeneratorState().save(folder.filePath("gone/state"));
+    QVERIFY(!saved);
+    QVERIFY(!saved.error().isEmpty());
 }
 
 QTEST_APPLESS_MAIN(TestGeneratorState)

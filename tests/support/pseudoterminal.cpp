@@ -8,9 +8,9 @@
 
 PseudoTerminal::PseudoTerminal()
 {
-    QString error;
-    if (!link.openPseudoTerminal(&error))
-        qWarning("%s", qPrintable(error));
+    const Result<void> opened = link.openPseudoTerminal();
+    if (!opened)
+        qWarning("%s", qPrintable(opened.error()));
 }
 
 bool PseudoTerminal::write(const QByteArray &bytes)
