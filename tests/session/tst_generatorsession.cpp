@@ -1,0 +1,250 @@
+#include "session/generatorsession.h"
+
+#include "tests/support/pseudoterminal.h"
+
+#include <QElapsedTimer>
+#include <QSignalSpy>
+#include <QTest>
+
+#include <memory>
+
+using Frames = QByteArrayList;
+using Optional = std::optional<int>;
+Q_DECLARE_METATYPE(Optional)
+Q_DECLARE_METATYPE(SessionStatus)
+
+namespace {
+
+constexpr int kWaitMs = 2000;
+
+// Runs one command and waits for its outcome.
+SessionOutcome run(const std::function<void(GeneratorSession::Completion)> &queue)
+{
+    std::optional<SessionOutcome> outcome;
+    queue([&outcome](const SessionOutcome &result) { outcome = result; });
+    if (!QTest::qWaitFor([&] { return outcome.has_value(); }, kWaitMs))
+        return {SessionStatus::Done, QStringLiteral("no outcome")};
+    return *outcome;
+}
+
+SessionOutcome setPulse(GeneratorSession &session, int channel, Optional delay, Optional width)
+{
+    return run([&](auto done) { session.setPulse(channel, delay, width, done); });
+}
+
+// What the session wrote, letting its event loop run meanwhile.
+QByteArray received(PseudoTerminal &end, int count)
+{
+    QByteArray bytes;
+    [[maybe_unused]] const bool complete = QTest::qWaitFor(
+            [&] { return (bytes += end.readPending()).size() >= count; }, kWaitMs);
+    return bytes;
+}
+
+PortDescription generator(const QString &path, const QString &serial)
+{
+    return {path, path, 0x0483, 0x5740, serial};
+}
+
+} // namespace
+
+class TestGeneratorSession : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void init();
+    void cleanup();
+    void frames_data();
+    void frames();
+    void refusals_data();
+    void refusals();
+    void replyEndsAtLineFeedAndLateBytesStayUnattributed();
+    void hangUpWhileIdle();
+    void hangUpDuringExchange();
+    void reopensTheGeneratorWithTheSameSerialNumber();
+
+private:
+    std::unique_ptr<PseudoTerminal> generatorEnd;
+    std::unique_ptr<GeneratorSession> session;
+};
+
+void TestGeneratorSession::init()
+{
+    generatorEnd = std::make_unique<PseudoTerminal>();
+    QVERIFY(generatorEnd->isValid());
+    session = std::make_unique<GeneratorSession>(generatorEnd->devicePath());
+    session->setReplyTimeoutMs(20);
+    session->start();
+    QVERIFY(session->isLinkUp());
+}
+
+void TestGeneratorSession::cleanup()
+{
+    session.reset();
+    generatorEnd.reset();
+}
+
+void TestGeneratorSession::frames_data()
+{
+    QTest::addColumn<int>("channel");
+    QTest::addColumn<Optional>("delay");
+    QTest::addColumn<Optional>("width");
+    QTest::addColumn<Frames>("sent");
+    QTest::addColumn<int>("knownWidth");
+
+    // Channel 3 is set to 10/20 steps first.
+    QTest::newRow("both") << 3 << Optional(91) << Optional(182) << Frames{"03091182"} << 182;
+    QTest::newRow("delay keeps the known width")
+            << 3 << Optional(30) << Optional() << Frames{"03030020"} << 20;
+    QTest::newRow("width keeps the known delay")
+            << 3 << Optional() << Optional(501) << Frames{"03010501"} << 501;
+    QTest::newRow("channel 16, budget exactly")
+            << 16 << Optional(511) << Optional(0) << Frames{"16511000"} << 0;
+    QTest::newRow("channel 1, zero") << 1 << Optional(0) << Optional(0) << Frames{"01000000"} << 0;
+}
+
+void TestGeneratorSession::frames()
+{
+    QFETCH(int, channel);
+    QFETCH(Optional, delay);
+    QFETCH(Optional, width);
+    QFETCH(Frames, sent);
+    QFETCH(int, knownWidth);
+
+    QCOMPARE(setPulse(*session, 3, 10, 20).status, SessionStatus::Done);
+    QCOMPARE(generatorEnd->read(8, kWaitMs), QByteArray("03010020"));
+
+    QSignalSpy changed(session.get(), &GeneratorSession::channelChanged);
+    QCOMPARE(setPulse(*session, channel, delay, width).status, SessionStatus::Done);
+    QCOMPARE(generatorEnd->read(8, kWaitMs), sent.join());
+    QCOMPARE(changed.count(), 1);
+    QCOMPARE(changed.first().first().toInt(), channel);
+    QCOMPARE(session->channel(channel)->widthSteps, knownWidth);
+}
+
+void TestGeneratorSession::refusals_data()
+{
+    QTest::addColumn<int>("channel");
+    QTest::addColumn<Optional>("delay");
+    QTest::addColumn<Optional>("width");
+    QTest::addColumn<SessionStatus>("status");
+
+    QTest::newRow("delay only, width unknown")
+            << 5 << Optional(1) << Optional() << SessionStatus::Conflict;
+    QTest::newRow("width only, delay unknown")
+            << 5 << Optional() << Optional(1) << SessionStatus::Conflict;
+    QTest::newRow("one step over budget")
+            << 5 << Optional(300) << Optional(212) << SessionStatus::OutOfRange;
+    QTest::newRow("delay alone over budget with the known width")
+            << 2 << Optional(500) << Optional() << SessionStatus::OutOfRange;
+    QTest::newRow("negative width")
+            << 5 << Optional(0) << Optional(-1) << SessionStatus::OutOfRange;
+    QTest::newRow("channel 0") << 0 << Optional(0) << Optional(0) << SessionStatus::OutOfRange;
+    QTest::newRow("channel 17") << 17 << Optional(0) << Optional(0) << SessionStatus::OutOfRange;
+}
+
+void TestGeneratorSession::refusals()
+{
+    QFETCH(int, channel);
+    QFETCH(Optional, delay);
+    QFETCH(Optional, width);
+    QFETCH(SessionStatus, status);
+
+    QCOMPARE(setPulse(*session, 2, 100, 100).status, SessionStatus::Done);
+    QCOMPARE(generatorEnd->read(8, kWaitMs), QByteArray("02100100"));
+
+    const SessionOutcome outcome = setPulse(*session, channel, delay, width);
+    QCOMPARE(outcome.status, status);
+    QVERIFY(!outcome.detail.isEmpty());
+    if (status == SessionStatus::Conflict)
+        QVERIFY(outcome.detail.contains(QLatin1String("TIMing")));
+    QCOMPARE(generatorEnd->read(1, 50), QByteArray());
+    QCOMPARE(session->channel(2)->delaySteps, 100);
+}
+
+void TestGeneratorSession::replyEndsAtLineFeedAndLateBytesStayUnattributed()
+{
+    session->setReplyTimeoutMs(300);
+    QVERIFY(generatorEnd->write("early"));
+    QTest::qWait(20);
+
+    std::optional<SessionOutcome> outcome;
+    QElapsedTimer clock;
+    clock.start();
+    session->save([&outcome](const SessionOutcome &result) { outcome = result; });
+    QCOMPARE(received(*generatorEnd, 3), QByteArray("SAV"));
+    QVERIFY(generatorEnd->write("OK"));
+    QTest::qWait(30);
+    QVERIFY(!outcome);
+    QVERIFY(generatorEnd->write("\r\n"));
+    QTRY_VERIFY_WITH_TIMEOUT(outcome.has_value(), kWaitMs);
+    QVERIFY2(clock.elapsed() < 250, "the line feed ends the reply, not the timeout");
+    QCOMPARE(session->lastReply(), QByteArray("OK\r\n"));
+
+    // A reply that comes after the timeout belongs to nobody.
+    session->setReplyTimeoutMs(20);
+    QCOMPARE(run([&](auto done) { session->save(done); }).status, SessionStatus::Done);
+    QCOMPARE(session->lastReply(), QByteArray());
+    QVERIFY(generatorEnd->write("LATE\r\n"));
+    QTest::qWait(30);
+    QCOMPARE(run([&](auto done) { session->save(done); }).status, SessionStatus::Done);
+    QCOMPARE(session->lastReply(), QByteArray());
+}
+
+void TestGeneratorSession::hangUpWhileIdle()
+{
+    QCOMPARE(setPulse(*session, 7, 1, 2).status, SessionStatus::Done);
+    QSignalSpy link(session.get(), &GeneratorSession::linkChanged);
+    QSignalSpy changed(session.get(), &GeneratorSession::channelChanged);
+
+    generatorEnd->hangUp();
+    QTRY_COMPARE_WITH_TIMEOUT(link.count(), 1, kWaitMs);
+    QCOMPARE(link.first().first().toBool(), false);
+    QCOMPARE(changed.count(), 1);
+    QVERIFY(!session->channel(7));
+    QCOMPARE(setPulse(*session, 7, 1, 2).status, SessionStatus::LinkDown);
+    QCOMPARE(setPulse(*session, 7, 1, Optional()).status, SessionStatus::LinkDown);
+}
+
+void TestGeneratorSession::hangUpDuringExchange()
+{
+    session->setReplyTimeoutMs(1000);
+    std::optional<SessionOutcome> outcome;
+    session->save([&outcome](const SessionOutcome &result) { outcome = result; });
+    QCOMPARE(received(*generatorEnd, 3), QByteArray("SAV"));
+    generatorEnd->hangUp();
+    QTRY_VERIFY_WITH_TIMEOUT(outcome.has_value(), 500);
+    QCOMPARE(outcome->status, SessionStatus::LinkLost);
+    QVERIFY(!session->isLinkUp());
+}
+
+void TestGeneratorSession::reopensTheGeneratorWithTheSameSerialNumber()
+{
+    PseudoTerminal first;
+    PseudoTerminal other;
+    PseudoTerminal replugged;
+    QList<PortDescription> attached{generator(first.devicePath(), QStringLiteral("A1"))};
+    GeneratorSession discovering(QString(), [&attached] { return attached; });
+    discovering.start();
+    QVERIFY(discovering.isLinkUp());
+    QCOMPARE(discovering.serialNumber(), QStringLiteral("A1"));
+
+    QSignalSpy link(&discovering, &GeneratorSession::linkChanged);
+    first.hangUp();
+    QTRY_COMPARE_WITH_TIMEOUT(link.count(), 1, kWaitMs);
+    attached = {generator(other.devicePath(), QStringLiteral("B2")),
+                generator(replugged.devicePath(), QStringLiteral("A1"))};
+    QElapsedTimer clock;
+    clock.start();
+    QTRY_COMPARE_WITH_TIMEOUT(link.count(), 2, kWaitMs);
+    QVERIFY(clock.elapsed() <= 1100);
+    QCOMPARE(discovering.portName(), replugged.devicePath());
+    QCOMPARE(setPulse(discovering, 1, 2, Optional()).status, SessionStatus::Conflict);
+    QCOMPARE(setPulse(discovering, 1, 2, 3).status, SessionStatus::Done);
+    QCOMPARE(replugged.read(8, kWaitMs), QByteArray("01002003"));
+    QCOMPARE(other.readPending(), QByteArray());
+}
+
+QTEST_GUILESS_MAIN(TestGeneratorSession)
+#include "tst_generatorsession.moc"
