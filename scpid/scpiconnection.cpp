@@ -15,7 +15,7 @@ ScpiConnection::ScpiConnection(QTcpSocket *socket, GeneratorSession &session, QO
     socket->setReadBufferSize(kMaxLineBytes + 2);
     connect(socket, &QTcpSocket::readyRead, this, &ScpiConnection::readLines);
     connect(socket, &QTcpSocket::bytesWritten, this, &ScpiConnection::readLines);
-    connect(socket, &QTcpSocket::disconnected, this, &QObject::deleteLater);
+    connect(socket, &QTcpSocket::disconnected, this, &ScpiConnection::readLines);
     connect(interpreter, &ScpiInterpreter::lineDone, this, &ScpiConnection::answer);
     readLines();
 }
@@ -25,8 +25,7 @@ void ScpiConnection::readLines()
     if (reading)
         return;
     reading = true;
-    while (!interpreter->isBusy() && socket->bytesToWrite() < kMaxUnsentBytes
-           && socket->state() == QAbstractSocket::ConnectedState) {
+    while (!interpreter->isBusy() && socket->bytesToWrite() < kMaxUnsentBytes) {
         if (skippingLongLine) {
             if (!skipLongLine())
                 break;
@@ -46,6 +45,9 @@ void ScpiConnection::readLines()
         interpreter->execute(line);
     }
     reading = false;
+    // The lines a client sent before leaving still run, unanswered.
+    if (socket->state() == QAbstractSocket::UnconnectedState && !interpreter->isBusy())
+        deleteLater();
 }
 
 // Drops what is buffered of an over-long line; false when its end has not
@@ -65,7 +67,7 @@ bool ScpiConnection::skipLongLine()
 
 void ScpiConnection::answer(const QByteArray &response)
 {
-    if (!response.isEmpty())
+    if (!response.isEmpty() && socket->state() == QAbstractSocket::ConnectedState)
         socket->write(response + '\n');
     readLines();
 }

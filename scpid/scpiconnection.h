@@ -18,7 +18,8 @@ public:
     static constexpr qint64 kMaxLineBytes = 64 * 1024;
     static constexpr qint64 kMaxUnsentBytes = 1024 * 1024;
 
-    // Takes the socket over; deletes itself when the client goes away.
+    // Takes the socket over; deletes itself once the client has gone and
+    // its last line has run.
     ScpiConnection(QTcpSocket *socket, GeneratorSession &session, QObject *parent = nullptr);
 
 private:
