@@ -1,4 +1,5 @@
 #include "session/generatorsession.h"
+#include "session/requestedport.h"
 
 #include "tests/support/pseudoterminal.h"
 
@@ -63,6 +64,9 @@ private slots:
     void hangUpWhileIdle();
     void hangUpDuringExchange();
     void reopensTheGeneratorWithTheSameSerialNumber();
+    void requestedPorts_data();
+    void requestedPorts();
+    void severalGeneratorsAreNamed();
 
 private:
     std::unique_ptr<PseudoTerminal> generatorEnd;
@@ -244,6 +248,39 @@ void TestGeneratorSession::reopensTheGeneratorWithTheSameSerialNumber()
     QCOMPARE(setPulse(discovering, 1, 2, 3).status, SessionStatus::Done);
     QCOMPARE(replugged.read(8, kWaitMs), QByteArray("01002003"));
     QCOMPARE(other.readPending(), QByteArray());
+}
+
+void TestGeneratorSession::requestedPorts_data()
+{
+    QTest::addColumn<QString>("port");
+    QTest::addColumn<bool>("usable");
+
+    QTest::newRow("not there yet") << QStringLiteral("/nonexistent/ttyACM0") << true;
+    QTest::newRow("character device, not a terminal") << QStringLiteral("/dev/null") << false;
+    QTest::newRow("bare name under /dev") << QStringLiteral("null") << false;
+    QTest::newRow("regular file") << QStringLiteral("/etc/passwd") << false;
+    QTest::newRow("directory") << QStringLiteral("/tmp") << false;
+}
+
+void TestGeneratorSession::requestedPorts()
+{
+    QFETCH(QString, port);
+    QFETCH(bool, usable);
+
+    QCOMPARE(checkRequestedPort(port).ok(), usable);
+    QVERIFY(checkRequestedPort(generatorEnd->devicePath()).ok());
+}
+
+void TestGeneratorSession::severalGeneratorsAreNamed()
+{
+    const PortDescription other{QStringLiteral("ttyUSB0"), QString(), 0x0403, 0x6001, {}};
+    QVERIFY(checkSingleGenerator({generator(QStringLiteral("ttyACM0"), {}), other}).ok());
+    const Result<void> two
+            = checkSingleGenerator({generator(QStringLiteral("ttyACM0"), {}), other,
+                                    generator(QStringLiteral("ttyACM3"), QStringLiteral("4A5B"))});
+    QVERIFY(!two.ok());
+    QCOMPARE(two.error(), QStringLiteral("2 generators attached: ttyACM0, ttyACM3 (serial number "
+                                         "4A5B); pick one with --port"));
 }
 
 QTEST_GUILESS_MAIN(TestGeneratorSession)
