@@ -67,7 +67,9 @@ bool ScpiConnection::skipLongLine()
 
 void ScpiConnection::answer(const QByteArray &response)
 {
-    if (!response.isEmpty() && socket->state() == QAbstractSocket::ConnectedState)
+    if (!response.isEmpty() && socket->state() == QAbstractSocket::ConnectedState) {
         socket->write(response + '\n');
+        socket->flush(); // now rather than on the next turn of the event loop
+    }
     readLines();
 }

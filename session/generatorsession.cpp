@@ -6,6 +6,7 @@
 #include <QDebug>
 #include <QLoggingCategory>
 #include <QSerialPort>
+#include <QScopedValueRollback>
 #include <QTimer>
 
 #include <utility>
@@ -126,6 +127,7 @@ void GeneratorSession::runNext()
 {
     if (busy || queue.empty())
         return;
+    const QScopedValueRollback<bool> startingNow(starting, true);
     Queued next = std::move(queue.front());
     queue.pop_front();
     busy = true;
@@ -145,12 +147,13 @@ void GeneratorSession::sendFrame()
     reply.clear();
     unwrittenBytes = frame.size();
     qCDebug(lcSession) << "sent" << frame;
+    writeTimer->start(kWriteTimeoutMs);
     const qint64 written = port->write(frame);
+    port->flush(); // now rather than on the next turn of the event loop
     if (!linkUp)
         return; // the write found the link gone
     if (written != frame.size())
         return loseLink(QStringLiteral("the frame could not be written: ") + port->errorString());
-    writeTimer->start(kWriteTimeoutMs);
 }
 
 void GeneratorSession::onBytesWritten(qint64 count)
@@ -197,11 +200,14 @@ void GeneratorSession::finishCommand(const SessionOutcome &outcome)
 {
     framesLeft.clear();
     busy = false;
-    // Queued, so that a caller that queues more from `done` never recurses.
-    QMetaObject::invokeMethod(
-            this, [done = std::move(runningDone), outcome] { done(outcome); },
-            Qt::QueuedConnection);
-    runningDone = nullptr;
+    Completion done = std::exchange(runningDone, nullptr);
+    // A command that ends while it is being started is answered later, so
+    // that `done` never runs inside the call that queued the command.
+    if (starting)
+        QMetaObject::invokeMethod(
+                this, [done = std::move(done), outcome] { done(outcome); }, Qt::QueuedConnection);
+    else
+        done(outcome);
     runNext();
 }
 

@@ -130,6 +130,7 @@ private:
 
     std::deque<Queued> queue;
     bool busy = false;
+    bool starting = false; // inside runNext()
     std::deque<Frame> framesLeft;
     Completion runningDone;
     qint64 unwrittenBytes = 0;
