@@ -115,7 +115,7 @@ std::optional<QByteArrayList> splitOutsideQuotes(const QByteArray &text, char se
     char quote = 0;
     for (const char c : text) {
         if (quote) {
-            quote = c == quote ? 0 : quote;
+            quote = c == quote ? '\0' : quote;
         } else if (c == '"' || c == '\'') {
             quote = c;
         } else if (c == separator) {

@@ -181,8 +181,8 @@ bool ScpiInterpreter::runSetting(const ScpiCommand &command)
 QByteArray ScpiInterpreter::timeQuery(const ScpiCommand &command) const
 {
     const std::optional<PulseSteps> known = session.channel(command.suffix);
-    const QByteArray delay = known ? seconds(known->delaySteps) : kUnknown;
-    const QByteArray width = known ? seconds(known->widthSteps) : kUnknown;
+    QByteArray delay = known ? seconds(known->delaySteps) : kUnknown;
+    QByteArray width = known ? seconds(known->widthSteps) : kUnknown;
     switch (command.header) {
     case ScpiHeader::Delay:
         return delay;

@@ -22,7 +22,7 @@ public:
 
     // Runs one line (without its line end); lineDone() follows, at once
     // when the line needs no exchange. Only while not busy.
-    void execute(const QByteArray &line);
+    void execute(const QByteArray &text);
     bool isBusy() const { return busy; }
     void reportError(const ScpiError &error) { status.pushError(error); }
 

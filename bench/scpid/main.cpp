@@ -99,7 +99,7 @@ public:
             pending.append(buffer, n);
             end = pending.indexOf('\n');
         }
-        const QByteArray text = pending.left(end);
+        QByteArray text = pending.left(end);
         pending.remove(0, end + 1);
         return text;
     }
@@ -183,10 +183,10 @@ quint16 freeTcpPort()
     address.sin_family = AF_INET;
     address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
     socklen_t size = sizeof address;
-    ::bind(fd, reinterpret_cast<sockaddr *>(&address), size);
-    ::getsockname(fd, reinterpret_cast<sockaddr *>(&address), &size);
+    const bool bound = ::bind(fd, reinterpret_cast<sockaddr *>(&address), size) == 0
+                       && ::getsockname(fd, reinterpret_cast<sockaddr *>(&address), &size) == 0;
     ::close(fd);
-    return ntohs(address.sin_port);
+    return bound ? ntohs(address.sin_port) : 0;
 }
 
 // Resident memory in KiB, from /proc.
@@ -296,6 +296,7 @@ int main(int argc, char *argv[])
     QElapsedTimer clock;
     clock.start();
     std::vector<std::thread> clients;
+    clients.reserve(kClients);
     for (int n = 0; n < kClients; ++n) {
         clients.emplace_back([&completed, n, tcpPort] {
             LineSocket own(tcpPort);
@@ -305,7 +306,8 @@ int main(int argc, char *argv[])
     }
     for (std::thread &thread : clients)
         thread.join();
-    const double aggregatePerS = kClients * kCommandsPerClient / (clock.nsecsElapsed() / 1e9);
+    const double aggregatePerS
+            = kClients * kCommandsPerClient / (double(clock.nsecsElapsed()) / 1e9);
     for (const int count : completed) {
         if (count != kCommandsPerClient)
             failed.append(QStringLiteral("a client got %1 answers").arg(count));
