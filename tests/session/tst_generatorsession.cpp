@@ -9,10 +9,7 @@
 
 #include <memory>
 
-using Frames = QByteArrayList;
 using Optional = std::optional<int>;
-Q_DECLARE_METATYPE(Optional)
-Q_DECLARE_METATYPE(SessionStatus)
 
 namespace {
 
@@ -56,10 +53,6 @@ class TestGeneratorSession : public QObject
 private slots:
     void init();
     void cleanup();
-    void frames_data();
-    void frames();
-    void refusals_data();
-    void refusals();
     void replyEndsAtLineFeedAndLateBytesStayUnattributed();
     void hangUpWhileIdle();
     void hangUpDuringExchange();
@@ -87,84 +80,6 @@ void TestGeneratorSession::cleanup()
 {
     session.reset();
     generatorEnd.reset();
-}
-
-void TestGeneratorSession::frames_data()
-{
-    QTest::addColumn<int>("channel");
-    QTest::addColumn<Optional>("delay");
-    QTest::addColumn<Optional>("width");
-    QTest::addColumn<Frames>("sent");
-    QTest::addColumn<int>("knownWidth");
-
-    // Channel 3 is set to 10/20 steps first.
-    QTest::newRow("both") << 3 << Optional(91) << Optional(182) << Frames{"03091182"} << 182;
-    QTest::newRow("delay keeps the known width")
-            << 3 << Optional(30) << Optional() << Frames{"03030020"} << 20;
-    QTest::newRow("width keeps the known delay")
-            << 3 << Optional() << Optional(501) << Frames{"03010501"} << 501;
-    QTest::newRow("channel 16, budget exactly")
-            << 16 << Optional(511) << Optional(0) << Frames{"16511000"} << 0;
-    QTest::newRow("channel 1, zero") << 1 << Optional(0) << Optional(0) << Frames{"01000000"} << 0;
-}
-
-void TestGeneratorSession::frames()
-{
-    QFETCH(int, channel);
-    QFETCH(Optional, delay);
-    QFETCH(Optional, width);
-    QFETCH(Frames, sent);
-    QFETCH(int, knownWidth);
-
-    QCOMPARE(setPulse(*session, 3, 10, 20).status, SessionStatus::Done);
-    QCOMPARE(generatorEnd->read(8, kWaitMs), QByteArray("03010020"));
-
-    QSignalSpy changed(session.get(), &GeneratorSession::channelChanged);
-    QCOMPARE(setPulse(*session, channel, delay, width).status, SessionStatus::Done);
-    QCOMPARE(generatorEnd->read(8, kWaitMs), sent.join());
-    QCOMPARE(changed.count(), 1);
-    QCOMPARE(changed.first().first().toInt(), channel);
-    QCOMPARE(session->channel(channel)->widthSteps, knownWidth);
-}
-
-void TestGeneratorSession::refusals_data()
-{
-    QTest::addColumn<int>("channel");
-    QTest::addColumn<Optional>("delay");
-    QTest::addColumn<Optional>("width");
-    QTest::addColumn<SessionStatus>("status");
-
-    QTest::newRow("delay only, width unknown")
-            << 5 << Optional(1) << Optional() << SessionStatus::Conflict;
-    QTest::newRow("width only, delay unknown")
-            << 5 << Optional() << Optional(1) << SessionStatus::Conflict;
-    QTest::newRow("one step over budget")
-            << 5 << Optional(300) << Optional(212) << SessionStatus::OutOfRange;
-    QTest::newRow("delay alone over budget with the known width")
-            << 2 << Optional(500) << Optional() << SessionStatus::OutOfRange;
-    QTest::newRow("negative width")
-            << 5 << Optional(0) << Optional(-1) << SessionStatus::OutOfRange;
-    QTest::newRow("channel 0") << 0 << Optional(0) << Optional(0) << SessionStatus::OutOfRange;
-    QTest::newRow("channel 17") << 17 << Optional(0) << Optional(0) << SessionStatus::OutOfRange;
-}
-
-void TestGeneratorSession::refusals()
-{
-    QFETCH(int, channel);
-    QFETCH(Optional, delay);
-    QFETCH(Optional, width);
-    QFETCH(SessionStatus, status);
-
-    QCOMPARE(setPulse(*session, 2, 100, 100).status, SessionStatus::Done);
-    QCOMPARE(generatorEnd->read(8, kWaitMs), QByteArray("02100100"));
-
-    const SessionOutcome outcome = setPulse(*session, channel, delay, width);
-    QCOMPARE(outcome.status, status);
-    QVERIFY(!outcome.detail.isEmpty());
-    if (status == SessionStatus::Conflict)
-        QVERIFY(outcome.detail.contains(QLatin1String("TIMing")));
-    QCOMPARE(generatorEnd->read(1, 50), QByteArray());
-    QCOMPARE(session->channel(2)->delaySteps, 100);
 }
 
 void TestGeneratorSession::replyEndsAtLineFeedAndLateBytesStayUnattributed()
