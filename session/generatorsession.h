@@ -4,6 +4,9 @@
 // A long-running program's one owner of a generator's serial port.
 //
 // How a front end uses it:
+// - Check the port to serve first (session/requestedport.h): a named port
+//   that can never serve, or several generators attached, is the operator's
+//   mistake to report.
 // - Make one GeneratorSession on the Qt thread and call start(). It opens the
 //   port, or waits for it, and whenever the link is down it tries again at most
 //   once a second; it never polls while the link is up.
