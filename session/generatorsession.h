@@ -23,7 +23,8 @@
 //   requests on other threads (a Tango device server's ORB threads) crosses
 //   over with QMetaObject::invokeMethod(session, functor,
 //   Qt::BlockingQueuedConnection), queuing the command with a `done` that
-//   fulfils a std::promise, and then waits on the future on its own thread.
+//   fulfils a std::promise (held by a std::shared_ptr: `done` is copied), and
+//   then waits on the future on its own thread.
 //   The Qt thread never waits for anyone.
 
 #include "device/exchange.h"
