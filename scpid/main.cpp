@@ -14,9 +14,14 @@ namespace {
 constexpr int kExitFailure = 1;
 constexpr int kExitUsageError = 2;
 
-int fail(int exitCode, const QString &message)
+void report(const QString &message)
 {
     std::fprintf(stderr, "kestrane-scpid: %s\n", qPrintable(message));
+}
+
+int fail(int exitCode, const QString &message)
+{
+    report(message);
     return exitCode;
 }
 
@@ -56,11 +61,11 @@ int main(int argc, char *argv[])
     ScpiServer server(session, options->maxClients);
     if (!server.listen(options->listenAddress, options->tcpPort, &message))
         return fail(kExitFailure, message);
-    fail(0, QStringLiteral("serving %1 on %2 port %3")
-                    .arg(options->port.isEmpty() ? QStringLiteral("the generator attached")
-                                                 : options->port,
-                         options->listenAddress.toString())
-                    .arg(options->tcpPort));
+    report(QStringLiteral("serving %1 on %2 port %3")
+                   .arg(options->port.isEmpty() ? QStringLiteral("the generator attached")
+                                                : options->port,
+                        options->listenAddress.toString())
+                   .arg(options->tcpPort));
     session.start();
     return app.exec();
 }
