@@ -203,12 +203,14 @@ void GeneratorSession::finishCommand(const SessionOutcome &outcome)
     Completion done = std::exchange(runningDone, nullptr);
     // A command that ends while it is being started is answered later, so
     // that `done` never runs inside the call that queued the command.
-    if (starting)
+    const bool answerLater = starting;
+    if (answerLater)
         QMetaObject::invokeMethod(
-                this, [done = std::move(done), outcome] { done(outcome); }, Qt::QueuedConnection);
-    else
-        done(outcome);
+                this, [done, outcome] { done(outcome); }, Qt::QueuedConnection);
+    // The generator takes the next frame while this command is answered.
     runNext();
+    if (!answerLater)
+        done(outcome);
 }
 
 void GeneratorSession::loseLink(const QString &reason)
