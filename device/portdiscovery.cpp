@@ -10,7 +10,7 @@ QList<PortDescription> systemPorts()
     const QList<QSerialPortInfo> infos = QSerialPortInfo::availablePorts();
     for (const QSerialPortInfo &info : infos)
         ports.append({info.portName(), info.systemLocation(), info.vendorIdentifier(),
-                      info.productIdentifier()});
+                      info.productIdentifier(), info.serialNumber()});
     return ports;
 }
 

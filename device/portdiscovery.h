@@ -14,6 +14,7 @@ struct PortDescription
     QString systemLocation;
     quint16 vendorId = 0;
     quint16 productId = 0;
+    QString serialNumber = {}; // empty when the device reports none
 };
 
 using PortLister = std::function<QList<PortDescription>()>;

@@ -21,6 +21,10 @@ has_display() { [[ -n ${DISPLAY:-} || -n ${WAYLAND_DISPLAY:-} ]]; }
 if [[ $mode == run ]] && ! has_display; then
     packages+=(xvfb xauth)
 fi
+# The network daemon's tests drive it with a VISA client written elsewhere.
+if [[ $mode == test ]]; then
+    packages+=(python3 python3-pyvisa python3-pyvisa-py)
+fi
 
 bash scripts/install-packages.sh "${packages[@]}"
 

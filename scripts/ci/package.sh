@@ -24,7 +24,7 @@ fail() {
     exit 1
 }
 depends=$(dpkg-deb --field "$deb" Depends)
-for library in libqt6widgets6 libqt6serialport6 libqt6core6 libc6; do
+for library in libqt6widgets6 libqt6serialport6 libqt6network6 libqt6core6 libc6; do
     [[ $depends == *"$library"* ]] || fail "Depends lacks $library: $depends"
 done
 
@@ -34,6 +34,8 @@ expected=(
     /usr/bin/kestrane
     /usr/bin/kestrane-ctl
     /usr/bin/kestrane-sim
+    /usr/bin/kestrane-scpid
+    /usr/lib/systemd/system/kestrane-scpid.service
     /usr/share/applications/kestrane.desktop
     /usr/lib/udev/rules.d/60-kestrane.rules
 )
@@ -45,6 +47,7 @@ done
 desktop-file-validate /usr/share/applications/kestrane.desktop
 kestrane-ctl --version
 kestrane-sim --version
+kestrane-scpid --version
 
 log=$(mktemp)
 bash scripts/screenshot.sh /usr/bin/kestrane "$(mktemp -d)/installed.png" /usr/bin/kestrane-sim 2>"$log" \

@@ -1,0 +1,374 @@
+// Measures kestrane-scpid against kestrane-sim answering at once: a SCPI
+// round trip over TCP next to the raw round trip on a pseudo-terminal, the
+// rate eight clients reach together, the memory that 100,000 commands leave
+// behind, and the CPU time and wakeups of an idle daemon with a client.
+#include <QByteArray>
+#include <QCoreApplication>
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QProcess>
+#include <QThread>
+
+#include <algorithm>
+#include <cstdio>
+#include <fcntl.h>
+#include <netinet/in.h>
+#include <netinet/tcp.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <termios.h>
+#include <thread>
+#include <unistd.h>
+#include <vector>
+
+namespace {
+
+constexpr int kRoundTrips = 1000;
+constexpr int kClients = 8;
+constexpr int kCommandsPerClient = 2000;
+constexpr int kEarlyCommands = 1000;
+constexpr int kLateCommands = 100000;
+constexpr int kBatch = 100;
+constexpr int kIdleMs = 10000;
+constexpr int kWaitMs = 5000;
+constexpr double kGoalRoundTripRatio = 2.0;
+constexpr double kGoalRateRatio = 0.5;
+constexpr double kGoalMemoryMiB = 1.0;
+constexpr double kGoalIdleCpuMs = 10.0;
+const QByteArray kFrame = QByteArrayLiteral("01091182");
+const QByteArray kReply = QByteArrayLiteral("OK\r\n");
+
+double median(std::vector<qint64> values)
+{
+    std::sort(values.begin(), values.end());
+    return values.empty() ? -1.0 : double(values[values.size() / 2]);
+}
+
+// A blocking line-by-line client of the daemon.
+class LineSocket
+{
+public:
+    explicit LineSocket(quint16 port)
+    {
+        fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+        sockaddr_in address{};
+        address.sin_family = AF_INET;
+        address.sin_port = htons(port);
+        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        const int on = 1;
+        ::setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
+        if (::connect(fd, reinterpret_cast<sockaddr *>(&address), sizeof address) != 0) {
+            ::close(fd);
+            fd = -1;
+        }
+    }
+    ~LineSocket()
+    {
+        if (fd >= 0)
+            ::close(fd);
+    }
+    LineSocket(const LineSocket &) = delete;
+    LineSocket &operator=(const LineSocket &) = delete;
+
+    bool isOpen() const { return fd >= 0; }
+
+    bool send(const QByteArray &bytes) const
+    {
+        qsizetype done = 0;
+        while (done < bytes.size()) {
+            const ssize_t n = ::write(fd, bytes.constData() + done, size_t(bytes.size() - done));
+            if (n <= 0)
+                return false;
+            done += n;
+        }
+        return true;
+    }
+
+    QByteArray line()
+    {
+        qsizetype end = pending.indexOf('\n');
+        while (end < 0) {
+            pollfd ready{fd, POLLIN, 0};
+            char buffer[4096];
+            if (::poll(&ready, 1, kWaitMs) <= 0)
+                return {};
+            const ssize_t n = ::read(fd, buffer, sizeof buffer);
+            if (n <= 0)
+                return {};
+            pending.append(buffer, n);
+            end = pending.indexOf('\n');
+        }
+        QByteArray text = pending.left(end);
+        pending.remove(0, end + 1);
+        return text;
+    }
+
+    // One TIMing with *OPC?; the answer comes once the frame was exchanged.
+    bool setAndWait(int channel, int step)
+    {
+        return send(QByteArrayLiteral("PULS%1:TIM %2PS,%3PS;*OPC?\n")
+                            .replace("%1", QByteArray::number(channel))
+                            .replace("%2", QByteArray::number(step % 256 * 11))
+                            .replace("%3", QByteArray::number(step % 255 * 11)))
+               && line() == "1";
+    }
+
+private:
+    int fd = -1;
+    QByteArray pending;
+};
+
+qint64 scpiRoundTripNs(LineSocket &client, int step)
+{
+    QElapsedTimer clock;
+    clock.start();
+    return client.setAndWait(1, step) ? clock.nsecsElapsed() : -1;
+}
+
+// Write, wait for the reply, read: the least any program can do.
+qint64 rawRoundTripNs(int fd)
+{
+    QElapsedTimer clock;
+    clock.start();
+    if (::write(fd, kFrame.constData(), size_t(kFrame.size())) != kFrame.size())
+        return -1;
+    QByteArray reply;
+    char buffer[64];
+    pollfd ready{fd, POLLIN, 0};
+    while (reply.size() < kReply.size() && ::poll(&ready, 1, kWaitMs) > 0) {
+        const ssize_t count = ::read(fd, buffer, sizeof buffer);
+        if (count <= 0)
+            return -1;
+        reply.append(buffer, count);
+    }
+    return reply == kReply ? clock.nsecsElapsed() : -1;
+}
+
+int openRaw(const QString &path)
+{
+    const int fd = ::open(QFile::encodeName(path).constData(), O_RDWR | O_NOCTTY | O_CLOEXEC);
+    termios settings{};
+    if (fd < 0 || ::tcgetattr(fd, &settings) != 0)
+        return -1;
+    ::cfmakeraw(&settings);
+    ::tcsetattr(fd, TCSANOW, &settings);
+    return fd;
+}
+
+QString startSimulator(QProcess &simulator)
+{
+    simulator.start(QStringLiteral(KESTRANE_SIM_PATH), {});
+    if (!simulator.waitForReadyRead(kWaitMs))
+        return {};
+    return QString::fromLocal8Bit(simulator.readLine()).trimmed();
+}
+
+bool startDaemon(QProcess &daemon, const QString &port, quint16 tcpPort)
+{
+    daemon.setReadChannel(QProcess::StandardError);
+    daemon.start(QStringLiteral(KESTRANE_SCPID_PATH),
+                 {"--port", port, "--tcp-port", QString::number(tcpPort), "--max-clients",
+                  QString::number(kClients + 2)});
+    QByteArray said;
+    while (!said.contains("serving") && daemon.waitForReadyRead(kWaitMs))
+        said += daemon.readAll();
+    return said.contains("serving");
+}
+
+quint16 freeTcpPort()
+{
+    const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t size = sizeof address;
+    const bool bound = ::bind(fd, reinterpret_cast<sockaddr *>(&address), size) == 0
+                       && ::getsockname(fd, reinterpret_cast<sockaddr *>(&address), &size) == 0;
+    ::close(fd);
+    return bound ? ntohs(address.sin_port) : 0;
+}
+
+// Resident memory in KiB, from /proc.
+double residentKiB(qint64 pid)
+{
+    QFile status(QStringLiteral("/proc/%1/status").arg(pid));
+    if (!status.open(QIODevice::ReadOnly))
+        return -1;
+    for (const QByteArray &line : status.readAll().split('\n')) {
+        if (line.startsWith("VmRSS:"))
+            return line.mid(6).trimmed().split(' ').first().toDouble();
+    }
+    return -1;
+}
+
+struct CpuUse
+{
+    double cpuNs = 0;
+    qint64 timesRun = 0;
+};
+
+// Summed over the process's threads: time on a CPU and times it was given one.
+CpuUse cpuUse(qint64 pid)
+{
+    CpuUse use;
+    const QString taskDir = QStringLiteral("/proc/%1/task/").arg(pid);
+    for (const QString &task : QDir(taskDir).entryList(QDir::Dirs | QDir::NoDotAndDotDot)) {
+        QFile schedstat(taskDir + task + QStringLiteral("/schedstat"));
+        if (schedstat.open(QIODevice::ReadOnly)) {
+            const QList<QByteArray> fields = schedstat.readAll().split(' ');
+            use.cpuNs += fields.value(0).toDouble();
+            use.timesRun += fields.value(2).trimmed().toLongLong();
+        }
+    }
+    return use;
+}
+
+// Pipelined batches from one client until `total` commands have run.
+bool runCommands(LineSocket &client, int *done, int total)
+{
+    while (*done < total) {
+        QByteArray lines;
+        const int batch = std::min(kBatch, total - *done);
+        for (int i = 0; i < batch; ++i) {
+            const int step = *done + i;
+            lines += QByteArrayLiteral("PULS%1:TIM %2PS,0;*OPC?\n")
+                             .replace("%1", QByteArray::number(step % 16 + 1))
+                             .replace("%2", QByteArray::number(step % 512 * 11));
+        }
+        if (!client.send(lines))
+            return false;
+        for (int i = 0; i < batch; ++i) {
+            if (client.line() != "1")
+                return false;
+        }
+        *done += batch;
+    }
+    return true;
+}
+
+void printRow(const char *measure, const QString &value, const QString &goal = {})
+{
+    std::printf("%-58s %14s  %s\n", measure, qPrintable(value), qPrintable(goal));
+}
+
+QString verdict(const char *goal, bool met)
+{
+    return QStringLiteral("%1: %2").arg(QLatin1String(goal), met ? "met" : "missed");
+}
+
+} // namespace
+
+int main(int argc, char *argv[])
+{
+    QCoreApplication app(argc, argv);
+    QProcess served;
+    QProcess rawSimulator;
+    QProcess daemon;
+    const QString servedPath = startSimulator(served);
+    const QString rawPath = startSimulator(rawSimulator);
+    const quint16 tcpPort = freeTcpPort();
+    const int rawFd = openRaw(rawPath);
+    if (servedPath.isEmpty() || rawFd < 0 || !startDaemon(daemon, servedPath, tcpPort)) {
+        std::fprintf(stderr, "kestrane-scpid-bench: could not start the simulators and daemon\n");
+        return 1;
+    }
+    const qint64 pid = daemon.processId();
+    QStringList failed;
+
+    // Round trips, alternating so that both see the same machine.
+    LineSocket client(tcpPort);
+    std::vector<qint64> scpi;
+    std::vector<qint64> raw;
+    for (int run = 0; run < kRoundTrips && client.isOpen(); ++run) {
+        scpi.push_back(scpiRoundTripNs(client, run));
+        raw.push_back(rawRoundTripNs(rawFd));
+        if (scpi.back() < 0 || raw.back() < 0) {
+            failed.append(QStringLiteral("round trip %1").arg(run));
+            break;
+        }
+    }
+    const double scpiNs = median(scpi);
+    const double rawNs = median(raw);
+
+    // Eight clients at once, each waiting for its own answers.
+    std::vector<int> completed(kClients, 0);
+    QElapsedTimer clock;
+    clock.start();
+    std::vector<std::thread> clients;
+    clients.reserve(kClients);
+    for (int n = 0; n < kClients; ++n) {
+        clients.emplace_back([&completed, n, tcpPort] {
+            LineSocket own(tcpPort);
+            for (int i = 0; i < kCommandsPerClient && own.setAndWait(n + 1, i); ++i)
+                ++completed[size_t(n)];
+        });
+    }
+    for (std::thread &thread : clients)
+        thread.join();
+    const double aggregatePerS
+            = kClients * kCommandsPerClient / (double(clock.nsecsElapsed()) / 1e9);
+    for (const int count : completed) {
+        if (count != kCommandsPerClient)
+            failed.append(QStringLiteral("a client got %1 answers").arg(count));
+    }
+
+    // Memory that many commands leave behind.
+    LineSocket loader(tcpPort);
+    int done = 0;
+    if (!runCommands(loader, &done, kEarlyCommands))
+        failed.append(QStringLiteral("memory run stopped after %1 commands").arg(done));
+    const double earlyKiB = residentKiB(pid);
+    if (!runCommands(loader, &done, kLateCommands))
+        failed.append(QStringLiteral("memory run stopped after %1 commands").arg(done));
+    const double lateKiB = residentKiB(pid);
+
+    // Idle with a client connected: nothing should wake the daemon.
+    const CpuUse before = cpuUse(pid);
+    QThread::msleep(kIdleMs);
+    const CpuUse after = cpuUse(pid);
+
+    daemon.terminate();
+    if (!daemon.waitForFinished(kWaitMs) || daemon.exitCode() != 0)
+        failed.append(QStringLiteral("the daemon did not end cleanly"));
+    served.terminate();
+    rawSimulator.terminate();
+    served.waitForFinished(kWaitMs);
+    rawSimulator.waitForFinished(kWaitMs);
+    ::close(rawFd);
+    if (scpiNs <= 0 || rawNs <= 0 || earlyKiB < 0 || lateKiB < 0)
+        failed.append(QStringLiteral("no value"));
+    if (!failed.isEmpty()) {
+        std::fprintf(stderr, "kestrane-scpid-bench: a measurement failed: %s\n",
+                     qPrintable(failed.join(QStringLiteral(", "))));
+        return 1;
+    }
+
+    const double ratio = scpiNs / rawNs;
+    const double rawPerS = 1e9 / rawNs;
+    const double memoryMiB = (lateKiB - earlyKiB) / 1024.0;
+    const double idleCpuMs = (after.cpuNs - before.cpuNs) / 1e6;
+    printRow("measure (against kestrane-sim answering at once)", QStringLiteral("value"),
+             QStringLiteral("goal"));
+    printRow("TIMing + *OPC? round trip over TCP, median",
+             QString::asprintf("%.3f ms", scpiNs / 1e6));
+    printRow("raw round trip: write, poll, read (POSIX), median",
+             QString::asprintf("%.3f ms", rawNs / 1e6));
+    printRow("TCP round trip / raw round trip", QString::asprintf("%.2fx", ratio),
+             verdict("<= 2x", ratio <= kGoalRoundTripRatio));
+    printRow("aggregate rate, 8 clients (TIMing + *OPC?)",
+             QString::asprintf("%.0f /s", aggregatePerS));
+    printRow("raw exchange rate (1 / raw round trip)", QString::asprintf("%.0f /s", rawPerS));
+    printRow("aggregate rate / raw exchange rate",
+             QString::asprintf("%.2fx", aggregatePerS / rawPerS),
+             verdict(">= 0.5x", aggregatePerS / rawPerS >= kGoalRateRatio));
+    printRow("resident memory after 100,000 commands - after 1,000",
+             QString::asprintf("%.2f MiB", memoryMiB),
+             verdict("< 1 MiB", memoryMiB < kGoalMemoryMiB));
+    printRow("daemon CPU time over 10 s idle, one client connected",
+             QString::asprintf("%.2f ms", idleCpuMs),
+             verdict("< 10 ms", idleCpuMs < kGoalIdleCpuMs));
+    printRow("daemon threads scheduled over the same 10 s (wakeups)",
+             QString::number(after.timesRun - before.timesRun));
+    return 0;
+}

@@ -1,0 +1,50 @@
+#include "scpi/scpierror.h"
+
+#include "scpi/scpistring.h"
+
+namespace {
+
+const char *standardText(ScpiErrorCode code)
+{
+    switch (code) {
+    case ScpiErrorCode::NoError:
+        return "No error";
+    case ScpiErrorCode::CommandError:
+        return "Command error";
+    case ScpiErrorCode::DataTypeError:
+        return "Data type error";
+    case ScpiErrorCode::ParameterNotAllowed:
+        return "Parameter not allowed";
+    case ScpiErrorCode::MissingParameter:
+        return "Missing parameter";
+    case ScpiErrorCode::UndefinedHeader:
+        return "Undefined header";
+    case ScpiErrorCode::HeaderSuffixOutOfRange:
+        return "Header suffix out of range";
+    case ScpiErrorCode::InvalidSuffix:
+        return "Invalid suffix";
+    case ScpiErrorCode::SettingsConflict:
+        return "Settings conflict";
+    case ScpiErrorCode::DataOutOfRange:
+        return "Data out of range";
+    case ScpiErrorCode::TooMuchData:
+        return "Too much data";
+    case ScpiErrorCode::HardwareError:
+        return "Hardware error";
+    case ScpiErrorCode::HardwareMissing:
+        return "Hardware missing";
+    case ScpiErrorCode::QueueOverflow:
+        return "Queue overflow";
+    }
+    return "Unknown error";
+}
+
+} // namespace
+
+QByteArray formatScpiError(const ScpiError &error)
+{
+    QString text = QString::fromLatin1(standardText(error.code));
+    if (!error.detail.isEmpty())
+        text += u';' + error.detail;
+    return QByteArray::number(int(error.code)) + ',' + quotedScpiString(text.toUtf8());
+}

@@ -1,0 +1,34 @@
+#ifndef SCPIERROR_H
+#define SCPIERROR_H
+
+#include <QByteArray>
+#include <QString>
+
+// The standard SCPI error numbers this instrument reports.
+enum class ScpiErrorCode : int {
+    NoError = 0,
+    CommandError = -100,
+    ParameterNotAllowed = -108,
+    MissingParameter = -109,
+    UndefinedHeader = -113,
+    HeaderSuffixOutOfRange = -114,
+    InvalidSuffix = -131,
+    DataTypeError = -104,
+    SettingsConflict = -221,
+    DataOutOfRange = -222,
+    TooMuchData = -223,
+    HardwareError = -240,
+    HardwareMissing = -241,
+    QueueOverflow = -350,
+};
+
+struct ScpiError
+{
+    ScpiErrorCode code = ScpiErrorCode::NoError;
+    QString detail; // appended to the standard text after ";", may be empty
+};
+
+// "-113,\"Undefined header;PULS17:DEL\"" as SYSTem:ERRor? answers.
+QByteArray formatScpiError(const ScpiError &error);
+
+#endif // SCPIERROR_H

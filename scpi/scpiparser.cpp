@@ -1,0 +1,249 @@
+#include "scpi/scpiparser.h"
+
+#include <QRegularExpression>
+
+namespace {
+
+enum Forms { QueryOnly = 1, SetOnly = 2, QueryOrSet = 3 };
+
+struct Pattern
+{
+    const char *path; // lower-case letters may be left out; [] optional; # numbered
+    ScpiHeader header;
+    int forms;
+    int setParameters;
+};
+
+const Pattern kPatterns[] = {
+        {"*IDN", ScpiHeader::Identify, QueryOnly, 0},
+        {"*RST", ScpiHeader::Reset, SetOnly, 0},
+        {"*CLS", ScpiHeader::ClearStatus, SetOnly, 0},
+        {"*ESE", ScpiHeader::EventEnable, QueryOrSet, 1},
+        {"*ESR", ScpiHeader::EventStatus, QueryOnly, 0},
+        {"*OPC", ScpiHeader::OperationComplete, QueryOrSet, 0},
+        {"*SRE", ScpiHeader::ServiceEnable, QueryOrSet, 1},
+        {"*STB", ScpiHeader::StatusByte, QueryOnly, 0},
+        {"*WAI", ScpiHeader::Wait, SetOnly, 0},
+        {"*TST", ScpiHeader::SelfTest, QueryOnly, 0},
+        {"*SAV", ScpiHeader::Save, SetOnly, 1},
+        {"SYSTem:ERRor:[NEXT]", ScpiHeader::ErrorNext, QueryOnly, 0},
+        {"SYSTem:ERRor:COUNt", ScpiHeader::ErrorCount, QueryOnly, 0},
+        {"SYSTem:VERSion", ScpiHeader::Version, QueryOnly, 0},
+        {"SYSTem:LINK", ScpiHeader::Link, QueryOnly, 0},
+        {"SYSTem:REPLy", ScpiHeader::Reply, QueryOnly, 0},
+        {"[SOURce]:PULSe#:DELay", ScpiHeader::Delay, QueryOrSet, 1},
+        {"[SOURce]:PULSe#:WIDTh", ScpiHeader::Width, QueryOrSet, 1},
+        {"[SOURce]:PULSe#:TIMing", ScpiHeader::Timing, QueryOrSet, 2},
+};
+
+struct Node
+{
+    QByteArray shortForm;
+    QByteArray longForm;
+    bool optional = false;
+    bool numbered = false;
+};
+
+// One part of a header as written, upper-cased.
+struct Mnemonic
+{
+    QByteArray name;
+    std::optional<int> suffix;
+};
+using Mnemonics = QList<Mnemonic>;
+
+QList<Node> nodesOf(const char *path)
+{
+    QList<Node> nodes;
+    for (QByteArray part : QByteArray(path).split(':')) {
+        Node node;
+        node.optional = part.startsWith('[');
+        if (node.optional)
+            part = part.mid(1, part.size() - 2);
+        node.numbered = part.endsWith('#');
+        if (node.numbered)
+            part.chop(1);
+        for (const char c : part) {
+            if (!(c >= 'a' && c <= 'z'))
+                node.shortForm += c;
+        }
+        node.longForm = part.toUpper();
+        nodes.append(node);
+    }
+    return nodes;
+}
+
+bool matches(const Mnemonics &header, int at, const QList<Node> &nodes, int node, int *suffix)
+{
+    if (node == nodes.size())
+        return at == header.size();
+    const Node &expected = nodes[node];
+    if (at < header.size()) {
+        const Mnemonic &written = header[at];
+        const bool sameName
+                = written.name == expected.shortForm || written.name == expected.longForm;
+        if (sameName && (expected.numbered || !written.suffix)
+            && matches(header, at + 1, nodes, node + 1, suffix)) {
+            if (expected.numbered)
+                *suffix = written.suffix.value_or(1);
+            return true;
+        }
+    }
+    return expected.optional && matches(header, at, nodes, node + 1, suffix);
+}
+
+const Pattern *find(const Mnemonics &header, int *suffix)
+{
+    static const QList<QList<Node>> patternNodes = [] {
+        QList<QList<Node>> all;
+        for (const Pattern &pattern : kPatterns)
+            all.append(nodesOf(pattern.path));
+        return all;
+    }();
+    for (qsizetype i = 0; i < patternNodes.size(); ++i) {
+        if (matches(header, 0, patternNodes[i], 0, suffix))
+            return &kPatterns[i];
+    }
+    return nullptr;
+}
+
+// Splits at `separator` outside quoted strings; nullopt when a quote is open.
+std::optional<QByteArrayList> splitOutsideQuotes(const QByteArray &text, char separator)
+{
+    QByteArrayList parts;
+    QByteArray current;
+    char quote = 0;
+    for (const char c : text) {
+        if (quote) {
+            quote = c == quote ? '\0' : quote;
+        } else if (c == '"' || c == '\'') {
+            quote = c;
+        } else if (c == separator) {
+            parts.append(current);
+            current.clear();
+            continue;
+        }
+        current += c;
+    }
+    if (quote)
+        return std::nullopt;
+    parts.append(current);
+    return parts;
+}
+
+std::optional<Mnemonics> mnemonicsOf(const QByteArray &header)
+{
+    static const QRegularExpression common(QStringLiteral("^\\*[A-Z]+$"));
+    static const QRegularExpression program(QStringLiteral("^([A-Z][A-Z_]*)([0-9]*)$"));
+    const QString upper = QString::fromLatin1(header.toUpper());
+    if (upper.startsWith(u'*')) {
+        if (!common.match(upper).hasMatch())
+            return std::nullopt;
+        return Mnemonics{{upper.toLatin1(), std::nullopt}};
+    }
+    Mnemonics mnemonics;
+    for (const QString &part : upper.split(u':')) {
+        const QRegularExpressionMatch match = program.match(part);
+        if (!match.hasMatch())
+            return std::nullopt;
+        Mnemonic mnemonic{match.captured(1).toLatin1(), std::nullopt};
+        if (match.capturedLength(2) > 0) {
+            bool ok = false;
+            const int number = match.captured(2).toInt(&ok);
+            mnemonic.suffix = ok ? number : 0;
+        }
+        mnemonics.append(mnemonic);
+    }
+    return mnemonics;
+}
+
+class LineParser
+{
+public:
+    ScpiLine parse(const QByteArray &line);
+
+private:
+    std::optional<ScpiError> parseUnit(const QByteArray &unit);
+
+    ScpiLine result;
+    Mnemonics path; // where a relative header continues
+};
+
+ScpiLine LineParser::parse(const QByteArray &line)
+{
+    const std::optional<QByteArrayList> units = splitOutsideQuotes(line, ';');
+    if (!units) {
+        result.error
+                = ScpiError{ScpiErrorCode::CommandError, QStringLiteral("unterminated string")};
+        return result;
+    }
+    for (const QByteArray &unit : *units) {
+        if (unit.trimmed().isEmpty())
+            continue;
+        result.error = parseUnit(unit.trimmed());
+        if (result.error)
+            break;
+    }
+    return result;
+}
+
+std::optional<ScpiError> LineParser::parseUnit(const QByteArray &unit)
+{
+    qsizetype headerEnd = 0;
+    while (headerEnd < unit.size() && !QChar::isSpace(uchar(unit[headerEnd])))
+        ++headerEnd;
+    QByteArray header = unit.left(headerEnd);
+    const QString written = QString::fromLatin1(header);
+    ScpiCommand command;
+    command.query = header.endsWith('?');
+    if (command.query)
+        header.chop(1);
+    const bool fromRoot = header.startsWith(':');
+    if (fromRoot)
+        header.remove(0, 1);
+    const std::optional<Mnemonics> mnemonics = mnemonicsOf(header);
+    if (!mnemonics)
+        return ScpiError{ScpiErrorCode::CommandError,
+                         QStringLiteral("malformed header ") + written};
+
+    const bool common = header.startsWith('*');
+    const Pattern *pattern = nullptr;
+    Mnemonics full = *mnemonics;
+    if (!common && !fromRoot && !path.isEmpty()) {
+        full = path + *mnemonics;
+        pattern = find(full, &command.suffix);
+    }
+    if (!pattern) {
+        full = *mnemonics;
+        pattern = find(full, &command.suffix);
+    }
+    const int form = command.query ? QueryOnly : SetOnly;
+    if (!pattern || !(pattern->forms & form))
+        return ScpiError{ScpiErrorCode::UndefinedHeader, written};
+    if (!common)
+        path = full.mid(0, full.size() - 1);
+
+    const QByteArray rest = unit.mid(headerEnd).trimmed();
+    if (!rest.isEmpty())
+        command.parameters = *splitOutsideQuotes(rest, ',');
+    for (QByteArray &parameter : command.parameters) {
+        parameter = parameter.trimmed();
+        if (parameter.isEmpty())
+            return ScpiError{ScpiErrorCode::MissingParameter, written};
+    }
+    const int expected = command.query ? 0 : pattern->setParameters;
+    if (command.parameters.size() > expected)
+        return ScpiError{ScpiErrorCode::ParameterNotAllowed, written};
+    if (command.parameters.size() < expected)
+        return ScpiError{ScpiErrorCode::MissingParameter, written};
+    command.header = pattern->header;
+    result.commands.append(command);
+    return std::nullopt;
+}
+
+} // namespace
+
+ScpiLine parseScpiLine(const QByteArray &line)
+{
+    return LineParser().parse(line);
+}

@@ -1,0 +1,53 @@
+#ifndef SCPIINTERPRETER_H
+#define SCPIINTERPRETER_H
+
+#include "scpi/scpiparser.h"
+#include "scpi/scpistatus.h"
+
+#include <QByteArrayList>
+#include <QObject>
+
+class GeneratorSession;
+struct SessionOutcome;
+
+// One client's SCPI conversation: its own error queue and status registers,
+// its lines run one at a time, commands for the generator queued on the
+// shared session.
+class ScpiInterpreter : public QObject
+{
+    Q_OBJECT
+
+public:
+    explicit ScpiInterpreter(GeneratorSession &session, QObject *parent = nullptr);
+
+    // Runs one line (without its line end); lineDone() follows, at once
+    // when the line needs no exchange. Only while not busy.
+    void execute(const QByteArray &text);
+    bool isBusy() const { return busy; }
+    void reportError(const ScpiError &error) { status.pushError(error); }
+
+signals:
+    // The answers to the line's queries joined by ";", empty when it held none.
+    void lineDone(const QByteArray &response);
+
+private:
+    void runCommands();
+    // False when the command went to the generator: the line resumes when it is done.
+    bool run(const ScpiCommand &command);
+    bool runSetting(const ScpiCommand &command);
+    void runStatusCommand(const ScpiCommand &command);
+    QByteArray timeQuery(const ScpiCommand &command) const;
+    QByteArray identity() const;
+    void resumeAfter(const SessionOutcome &outcome);
+    template<typename Queue>
+    void sendToGenerator(Queue queue);
+
+    GeneratorSession &session;
+    ScpiStatus status;
+    ScpiLine line;
+    qsizetype nextCommand = 0;
+    QByteArrayList responses;
+    bool busy = false;
+};
+
+#endif // SCPIINTERPRETER_H

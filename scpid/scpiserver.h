@@ -1,0 +1,31 @@
+#ifndef SCPISERVER_H
+#define SCPISERVER_H
+
+#include <QHostAddress>
+#include <QObject>
+
+class GeneratorSession;
+class QTcpServer;
+
+// Accepts SCPI clients on a TCP port, each with a conversation of its own,
+// all sharing one generator session.
+class ScpiServer : public QObject
+{
+    Q_OBJECT
+
+public:
+    ScpiServer(GeneratorSession &session, int maxClients, QObject *parent = nullptr);
+
+    bool listen(const QHostAddress &address, quint16 port, QString *error);
+    int clientCount() const { return clients; }
+
+private:
+    void acceptClients();
+
+    GeneratorSession &session;
+    QTcpServer *server;
+    const int maxClients;
+    int clients = 0;
+};
+
+#endif // SCPISERVER_H

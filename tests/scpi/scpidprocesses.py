@@ -1,0 +1,107 @@
+"""kestrane-scpid and kestrane-sim as child processes, for the daemon's tests.
+
+CTest names the two programs in KESTRANE_SCPID and KESTRANE_SIM.
+"""
+import os
+import signal
+import socket
+import subprocess
+import tempfile
+import time
+
+SCPID = os.environ["KESTRANE_SCPID"]
+SIM = os.environ["KESTRANE_SIM"]
+WAIT_S = 5
+
+
+def free_tcp_port():
+    with socket.socket() as probe:
+        probe.bind(("127.0.0.1", 0))
+        return probe.getsockname()[1]
+
+
+class Simulator:
+    """kestrane-sim --verbose on a pseudo-terminal reachable at `link`."""
+
+    def __init__(self, link, *arguments):
+        self.errors = tempfile.TemporaryFile()
+        self.process = subprocess.Popen([SIM, "--verbose", "--link", link, *arguments],
+                                        stdout=subprocess.PIPE, stderr=self.errors)
+        if not self.process.stdout.readline().strip():
+            raise RuntimeError("kestrane-sim did not start")
+
+    def stop(self):
+        if self.process.poll() is None:
+            self.process.send_signal(signal.SIGTERM)
+        return self.process.wait(WAIT_S)
+
+    def logged(self, kind):
+        """What it logged after `kind`, e.g. the frames it received."""
+        self.errors.seek(0)
+        prefix = f"kestrane-sim: {kind} "
+        return [line[len(prefix):] for line in self.errors.read().decode().splitlines()
+                if line.startswith(prefix)]
+
+
+class Daemon:
+    """kestrane-scpid on a free TCP port of 127.0.0.1, ready to take clients."""
+
+    def __init__(self, *arguments):
+        self.tcp_port = free_tcp_port()
+        self.errors = tempfile.TemporaryFile()
+        self.process = subprocess.Popen(
+            [SCPID, "--tcp-port", str(self.tcp_port), "--verbose", *arguments],
+            stderr=self.errors)
+        # It says so once it listens; a probing connection would take a client's place.
+        if not wait_until(lambda: "serving " in self.log() or self.process.poll() is not None,
+                          WAIT_S) or self.process.poll() is not None:
+            raise RuntimeError("kestrane-scpid did not start listening: " + self.log())
+
+    @property
+    def resource(self):
+        return f"TCPIP::127.0.0.1::{self.tcp_port}::SOCKET"
+
+    def connect(self):
+        return Client(socket.create_connection(("127.0.0.1", self.tcp_port), WAIT_S))
+
+    def stop(self):
+        """Ends it with SIGTERM; its exit code."""
+        if self.process.poll() is None:
+            self.process.send_signal(signal.SIGTERM)
+        return self.process.wait(WAIT_S)
+
+    def log(self):
+        self.errors.seek(0)
+        return self.errors.read().decode()
+
+
+class Client:
+    """A plain socket client: lines out, lines in."""
+
+    def __init__(self, connection):
+        self.connection = connection
+        self.stream = connection.makefile("rwb")
+
+    def send(self, text):
+        self.stream.write(text.encode() + b"\n")
+        self.stream.flush()
+
+    def line(self):
+        return self.stream.readline().decode()
+
+    def query(self, text):
+        self.send(text)
+        return self.line().rstrip("\n")
+
+    def close(self):
+        self.stream.close()
+        self.connection.close()
+
+
+def wait_until(condition, timeout_s):
+    deadline = time.monotonic() + timeout_s
+    while not condition():
+        if time.monotonic() > deadline:
+            return False
+        time.sleep(0.02)
+    return True

@@ -1,0 +1,182 @@
+#include "scpid/scpiinterpreter.h"
+#include "session/generatorsession.h"
+
+#include "tests/support/pseudoterminal.h"
+
+#include <QSignalSpy>
+#include <QTest>
+
+#include <memory>
+
+using Codes = QList<int>;
+
+class TestScpiInterpreter : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void init();
+    void cleanup();
+    void commands_data();
+    void commands();
+    void identifiesTheServedPort();
+    void linkLossErrors();
+
+private:
+    QByteArray send(const QByteArray &line);
+    Codes drainErrors();
+
+    std::unique_ptr<PseudoTerminal> generatorEnd;
+    std::unique_ptr<GeneratorSession> session;
+    std::unique_ptr<ScpiInterpreter> interpreter;
+};
+
+void TestScpiInterpreter::init()
+{
+    generatorEnd = std::make_unique<PseudoTerminal>();
+    session = std::make_unique<GeneratorSession>(generatorEnd->devicePath());
+    session->setReplyTimeoutMs(5);
+    session->start();
+    QVERIFY(session->isLinkUp());
+    interpreter = std::make_unique<ScpiInterpreter>(*session);
+}
+
+void TestScpiInterpreter::cleanup()
+{
+    interpreter.reset();
+    session.reset();
+    generatorEnd.reset();
+}
+
+QByteArray TestScpiInterpreter::send(const QByteArray &line)
+{
+    QSignalSpy done(interpreter.get(), &ScpiInterpreter::lineDone);
+    interpreter->execute(line);
+    if (done.isEmpty() && !done.wait(2000))
+        return "(no answer)";
+    return done.first().first().toByteArray();
+}
+
+Codes TestScpiInterpreter::drainErrors()
+{
+    Codes codes;
+    for (int code = send("SYST:ERR?").split(',').first().toInt(); code != 0 && codes.size() < 30;
+         code = send("SYST:ERR?").split(',').first().toInt())
+        codes.append(code);
+    return codes;
+}
+
+void TestScpiInterpreter::commands_data()
+{
+    QTest::addColumn<QByteArrayList>("lines");
+    QTest::addColumn<QByteArrayList>("answers");
+    QTest::addColumn<QByteArray>("frames");
+    QTest::addColumn<Codes>("errors");
+
+    using L = QByteArrayList;
+    QTest::newRow("TIMing at the edges of channels 1 and 16")
+            << L{"PULS1:TIM 0,5.621NS", "SOURce:PULSe16:TIMing 5621PS,0", "PULS1:TIM?;:PULS16:TIM?"}
+            << L{"", "", "0.000E+00,5.621E-09;5.621E-09,0.000E+00"}
+            << QByteArray("0100051116511000") << Codes{};
+    QTest::newRow("rounded to 11 ps like the window")
+            << L{"PULS3:TIM 1NS,2NS", "PULS3:DEL?;WIDT?"} << L{"", "1.001E-09;2.002E-09"}
+            << QByteArray("03091182") << Codes{};
+    QTest::newRow("half steps round up")
+            << L{"PULS2:TIM 5.5PS,16.5PS"} << L{""} << QByteArray("02001002") << Codes{};
+    QTest::newRow("delay alone keeps the width")
+            << L{"PULS4:TIM 1NS,1NS", "PULS4:DEL 2NS;:PULS4:TIM?"} << L{"", "2.002E-09,1.001E-09"}
+            << QByteArray("0409109104182091") << Codes{};
+    QTest::newRow("MIN and MAX") << L{"PULS5:TIM MIN,MAX", "PULS5:WIDT?"} << L{"", "5.621E-09"}
+                                 << QByteArray("05000511") << Codes{};
+    QTest::newRow("unknown until set")
+            << L{"PULS6:DEL?;WIDT?;TIM?"} << L{"9.91E37;9.91E37;9.91E37,9.91E37"} << QByteArray()
+            << Codes{};
+    QByteArray zeroes;
+    for (const char *channel : {"01", "02", "03", "04", "05", "06", "07", "08", "09", "10", "11",
+                                "12", "13", "14", "15", "16"})
+        zeroes += QByteArray(channel) + "000000";
+    QTest::newRow("*RST zeroes every channel")
+            << L{"*RST", "PULS9:TIM?"} << L{"", "0.000E+00,0.000E+00"} << zeroes << Codes{};
+    QTest::newRow("*SAV 0") << L{"*SAV 0;*OPC?"} << L{"1"} << QByteArray("SAV") << Codes{};
+    QTest::newRow("status registers")
+            << L{"*ESE 36;*SRE 32;*ESE?;*SRE?", "*OPC;*ESR?;*ESR?", "BOGUS", "*STB?;*ESR?;*STB?"}
+            << L{"36;32", "1;0", "", "100;32;4"} << QByteArray() << Codes{-113};
+    QTest::newRow("*CLS empties the queue")
+            << L{"BOGUS", "*CLS;SYST:ERR:COUN?"} << L{"", "0"} << QByteArray() << Codes{};
+    QTest::newRow("plain queries")
+            << L{"*TST?;SYST:VERS?;*OPC?;*WAI"} << L{"0;1999.0;1"} << QByteArray() << Codes{};
+
+    QTest::newRow("-221 delay while the width is unknown")
+            << L{"PULS7:DEL 1NS"} << L{""} << QByteArray() << Codes{-221};
+    QTest::newRow("-222 one step over budget, nothing sent")
+            << L{"PULS7:TIM 5621PS,11PS;TIM?"} << L{"9.91E37,9.91E37"} << QByteArray()
+            << Codes{-222};
+    QTest::newRow("-222 width alone over budget")
+            << L{"PULS7:TIM 1NS,1NS", "PULS7:WIDT 5NS"} << L{"", ""} << QByteArray("07091091")
+            << Codes{-222};
+    QTest::newRow("-222 negative, then the next command runs")
+            << L{"PULS7:DEL -1PS;:*OPC?"} << L{"1"} << QByteArray() << Codes{-222};
+    QTest::newRow("-222 save location") << L{"*SAV 1"} << L{""} << QByteArray() << Codes{-222};
+    QTest::newRow("-222 register value") << L{"*ESE 256"} << L{""} << QByteArray() << Codes{-222};
+    QTest::newRow("-114 channels 0 and 17")
+            << L{"PULS0:TIM 0,0", "PULS17:DEL?"} << L{"", ""} << QByteArray() << Codes{-114, -114};
+    QTest::newRow("-131 unit") << L{"PULS1:TIM 1NV,1NS"} << L{""} << QByteArray() << Codes{-131};
+    QTest::newRow("-104 not a number")
+            << L{"PULS1:TIM A,1NS"} << L{""} << QByteArray() << Codes{-104};
+    QTest::newRow("-113 ends the line")
+            << L{"*OPC?;NOPE?;*OPC?"} << L{"1"} << QByteArray() << Codes{-113};
+    QTest::newRow("-100, -108, -109") << L{"PULS1::TIM 0,0", "*RST 0", "PULS1:TIM 0"}
+                                      << L{"", "", ""} << QByteArray() << Codes{-100, -108, -109};
+    QTest::newRow("-350 after twenty errors") << QByteArrayList(25, "X") << L(25, "")
+                                              << QByteArray() << Codes(19, -113) + Codes{-350};
+}
+
+void TestScpiInterpreter::commands()
+{
+    QFETCH(QByteArrayList, lines);
+    QFETCH(QByteArrayList, answers);
+    QFETCH(QByteArray, frames);
+    QFETCH(Codes, errors);
+
+    QByteArrayList answered;
+    for (const QByteArray &line : lines)
+        answered.append(send(line));
+    QCOMPARE(answered, answers);
+    QCOMPARE(generatorEnd->readPending(), frames);
+    QCOMPARE(drainErrors(), errors);
+}
+
+void TestScpiInterpreter::identifiesTheServedPort()
+{
+    const QByteArrayList fields = send("*IDN?").split(',');
+    QCOMPARE(fields.size(), 4);
+    QCOMPARE(fields[0], QByteArray("Kestrane"));
+    QCOMPARE(fields[2], generatorEnd->devicePath().toUtf8());
+    QCOMPARE(fields[3], QByteArray(KESTRANE_VERSION));
+    QCOMPARE(send("SYST:LINK?"), '"' + generatorEnd->devicePath().toUtf8() + "\",1");
+}
+
+void TestScpiInterpreter::linkLossErrors()
+{
+    session->setReplyTimeoutMs(1000);
+    QSignalSpy saved(interpreter.get(), &ScpiInterpreter::lineDone);
+    interpreter->execute("*SAV 0;SYST:REPL?");
+    QVERIFY(QTest::qWaitFor([&] { return !generatorEnd->readPending().isEmpty(); }, 2000));
+    QVERIFY(generatorEnd->write("A\"\x01\r\n"));
+    QVERIFY(saved.wait(500));
+    QCOMPARE(saved.first().first().toByteArray(), QByteArray("\"A\"\"\\x01\\r\\n\""));
+
+    QSignalSpy done(interpreter.get(), &ScpiInterpreter::lineDone);
+    interpreter->execute("*RST;*OPC?");
+    QVERIFY(QTest::qWaitFor([&] { return !generatorEnd->readPending().isEmpty(); }, 2000));
+    generatorEnd->hangUp();
+    QVERIFY(done.wait(500));
+    QCOMPARE(done.first().first().toByteArray(), QByteArray("1"));
+
+    QCOMPARE(send("PULS1:TIM 1NS,1NS;:PULS1:TIM?;*TST?"), QByteArray("9.91E37,9.91E37;1"));
+    QCOMPARE(send("SYST:LINK?").right(2), QByteArray(",0"));
+    QCOMPARE(drainErrors(), (Codes{-240, -241}));
+}
+
+QTEST_GUILESS_MAIN(TestScpiInterpreter)
+#include "tst_scpiinterpreter.moc"
