@@ -4,6 +4,7 @@
 // round trip in plain POSIX calls), and how much memory a process showing it
 // needs.
 #include "app/dialog.h"
+#include "bench/rawroundtrip.h"
 #include "bench/startuptime.h"
 #include "device/generatorids.h"
 #include "terminal/rawterminal.h"
@@ -17,7 +18,6 @@
 
 #include <algorithm>
 #include <cstdio>
-#include <poll.h>
 #include <sys/resource.h>
 #include <unistd.h>
 
@@ -32,7 +32,6 @@ constexpr double kStartupGoalRatio = 1.2;
 constexpr int kRoundTrips = 1000;
 constexpr double kGoalRatio = 1.5;
 const QByteArray kFrame = QByteArrayLiteral("01000091");
-const QByteArray kReply = QByteArrayLiteral("OK\r\n");
 
 // The value below which the given fraction of the values lie, interpolated
 // between neighbours.
@@ -60,25 +59,6 @@ void printSpread(const char *measure, const QList<double> &values, const char *u
 {
     std::printf("%-52s %9.2f%-3s IQR %.2f-%.2f%s%s\n", measure, quantile(values, 0.5), unit,
                 quantile(values, 0.25), quantile(values, 0.75), unit, note);
-}
-
-// Write, wait for the reply, read: the least any program can do.
-qint64 rawRoundTripNs(int fd)
-{
-    QElapsedTimer clock;
-    clock.start();
-    if (::write(fd, kFrame.constData(), size_t(kFrame.size())) != kFrame.size())
-        return -1;
-    QByteArray reply;
-    char buffer[64];
-    pollfd ready{fd, POLLIN, 0};
-    while (reply.size() < kReply.size() && ::poll(&ready, 1, 1000) > 0) {
-        const ssize_t count = ::read(fd, buffer, sizeof buffer);
-        if (count <= 0)
-            return -1;
-        reply.append(buffer, count);
-    }
-    return reply == kReply ? clock.nsecsElapsed() : -1;
 }
 
 struct RoundTrips
@@ -110,7 +90,7 @@ RoundTrips measureRoundTrips(const QString &devicePath)
         clock.start();
         set->click();
         window.append(clock.nsecsElapsed());
-        raw.append(rawRoundTripNs(rawEnd.fd()));
+        raw.append(rawRoundTripNs(rawEnd.fd(), kFrame));
         if (raw.constLast() < 0)
             return {};
     }

@@ -2,6 +2,9 @@
 // round trip over TCP next to the raw round trip on a pseudo-terminal, the
 // rate eight clients reach together, the memory that 100,000 commands leave
 // behind, and the CPU time and wakeups of an idle daemon with a client.
+#include "bench/rawroundtrip.h"
+#include "terminal/rawterminal.h"
+
 #include <QByteArray>
 #include <QCoreApplication>
 #include <QDir>
@@ -12,12 +15,10 @@
 
 #include <algorithm>
 #include <cstdio>
-#include <fcntl.h>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
 #include <poll.h>
 #include <sys/socket.h>
-#include <termios.h>
 #include <thread>
 #include <unistd.h>
 #include <vector>
@@ -37,7 +38,6 @@ constexpr double kGoalRateRatio = 0.5;
 constexpr double kGoalMemoryMiB = 1.0;
 constexpr double kGoalIdleCpuMs = 10.0;
 const QByteArray kFrame = QByteArrayLiteral("01091182");
-const QByteArray kReply = QByteArrayLiteral("OK\r\n");
 
 double median(std::vector<qint64> values)
 {
@@ -124,36 +124,6 @@ qint64 scpiRoundTripNs(LineSocket &client, int step)
     QElapsedTimer clock;
     clock.start();
     return client.setAndWait(1, step) ? clock.nsecsElapsed() : -1;
-}
-
-// Write, wait for the reply, read: the least any program can do.
-qint64 rawRoundTripNs(int fd)
-{
-    QElapsedTimer clock;
-    clock.start();
-    if (::write(fd, kFrame.constData(), size_t(kFrame.size())) != kFrame.size())
-        return -1;
-    QByteArray reply;
-    char buffer[64];
-    pollfd ready{fd, POLLIN, 0};
-    while (reply.size() < kReply.size() && ::poll(&ready, 1, kWaitMs) > 0) {
-        const ssize_t count = ::read(fd, buffer, sizeof buffer);
-        if (count <= 0)
-            return -1;
-        reply.append(buffer, count);
-    }
-    return reply == kReply ? clock.nsecsElapsed() : -1;
-}
-
-int openRaw(const QString &path)
-{
-    const int fd = ::open(QFile::encodeName(path).constData(), O_RDWR | O_NOCTTY | O_CLOEXEC);
-    termios settings{};
-    if (fd < 0 || ::tcgetattr(fd, &settings) != 0)
-        return -1;
-    ::cfmakeraw(&settings);
-    ::tcsetattr(fd, TCSANOW, &settings);
-    return fd;
 }
 
 QString startSimulator(QProcess &simulator)
@@ -268,8 +238,9 @@ int main(int argc, char *argv[])
     const QString servedPath = startSimulator(served);
     const QString rawPath = startSimulator(rawSimulator);
     const quint16 tcpPort = freeTcpPort();
-    const int rawFd = openRaw(rawPath);
-    if (servedPath.isEmpty() || rawFd < 0 || !startDaemon(daemon, servedPath, tcpPort)) {
+    RawTerminal rawEnd;
+    if (servedPath.isEmpty() || !rawEnd.openSerialPort(rawPath)
+        || !startDaemon(daemon, servedPath, tcpPort)) {
         std::fprintf(stderr, "kestrane-scpid-bench: could not start the simulators and daemon\n");
         return 1;
     }
@@ -282,7 +253,7 @@ int main(int argc, char *argv[])
     std::vector<qint64> raw;
     for (int run = 0; run < kRoundTrips && client.isOpen(); ++run) {
         scpi.push_back(scpiRoundTripNs(client, run));
-        raw.push_back(rawRoundTripNs(rawFd));
+        raw.push_back(rawRoundTripNs(rawEnd.fd(), kFrame));
         if (scpi.back() < 0 || raw.back() < 0) {
             failed.append(QStringLiteral("round trip %1").arg(run));
             break;
@@ -335,7 +306,7 @@ int main(int argc, char *argv[])
     rawSimulator.terminate();
     served.waitForFinished(kWaitMs);
     rawSimulator.waitForFinished(kWaitMs);
-    ::close(rawFd);
+    rawEnd.close();
     if (scpiNs <= 0 || rawNs <= 0 || earlyKiB < 0 || lateKiB < 0)
         failed.append(QStringLiteral("no value"));
     if (!failed.isEmpty()) {
