@@ -218,6 +218,7 @@ void GeneratorSession::loseLink(const QString &reason)
     if (!linkUp)
         return;
     qCDebug(lcSession).noquote() << "link lost:" << reason;
+    lossReason = reason;
     writeTimer->stop();
     replyTimer->stop();
     port->close();

@@ -87,6 +87,8 @@ public:
     std::optional<PulseSteps> channel(int channel) const;
     // The reply to the last exchange, as received.
     QByteArray lastReply() const { return lastReplyBytes; }
+    // While the link is down: why reopening fails, or else how it was lost.
+    QString linkProblem() const { return lastOpenProblem.isEmpty() ? lossReason : lastOpenProblem; }
 
 signals:
     void linkChanged(bool up);
@@ -144,6 +146,7 @@ private:
     QString currentPort;
     QString currentSerial;
     QString lastOpenProblem;
+    QString lossReason;
     QByteArray lastReplyBytes;
     std::array<std::optional<PulseSteps>, kChannelCount> channels;
 };
