@@ -111,7 +111,7 @@ Tango::ConstDevString KestranePulseGenerator::dev_status()
 
 Tango::DevDouble &KestranePulseGenerator::value(int channel, PulseTime time)
 {
-    return values.at(std::size_t(2 * (channel - 1) + (time == PulseTime::Width ? 1 : 0)));
+    return values.at(std::size_t(channel - 1)).at(time == PulseTime::Delay ? 0 : 1);
 }
 
 void KestranePulseGenerator::readTime(Tango::Attribute &attribute, int channel, PulseTime time)

@@ -47,7 +47,7 @@ private:
     int replyTimeoutMs = 0;
     std::unique_ptr<SessionCalls> session;
     // Where attribute reads and change events take their values from.
-    std::array<Tango::DevDouble, 2 * kChannelCount> values{};
+    std::array<std::array<Tango::DevDouble, 2>, kChannelCount> values{}; // delay, width
 };
 
 #endif // PULSEGENERATORDEVICE_H
