@@ -42,6 +42,7 @@
 #include <optional>
 
 class QSerialPort;
+class QSocketNotifier;
 class QTimer;
 
 enum class SessionStatus {
@@ -132,6 +133,7 @@ private:
     QTimer *writeTimer;
     QTimer *replyTimer;
     QTimer *reopenTimer;
+    QSocketNotifier *hangUpWatch = nullptr; // while the port is open
     int replyTimeoutMs = kReplyTimeoutMs;
 
     std::deque<Queued> queue;
