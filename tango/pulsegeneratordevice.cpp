@@ -3,6 +3,7 @@
 #include "tango/channeltimeattribute.h"
 
 #include "pulse/pulsesteps.h"
+#include "session/requestedport.h"
 
 #include <QCoreApplication>
 
@@ -54,6 +55,12 @@ void KestranePulseGenerator::init_device()
     set_state(Tango::INIT);
     set_status("Starting.");
     readProperties();
+    // A port that can never serve, or a choice between generators, is the
+    // operator's to fix: the device does not start.
+    const Result<void> usable = portProperty.isEmpty() ? checkSingleGenerator(systemPorts())
+                                                       : checkRequestedPort(portProperty);
+    if (!usable)
+        fail("BadProperty", QStringLiteral("Port: %1").arg(usable.error()), "init_device");
     // Before the Qt application exists, main opens the link later.
     if (QCoreApplication::instance() != nullptr)
         session = SessionCalls::open(portProperty, replyTimeoutMs);
