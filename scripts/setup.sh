@@ -25,6 +25,10 @@ fi
 if [[ $mode == test ]]; then
     packages+=(python3 python3-pyvisa python3-pyvisa-py)
 fi
+# The Tango device server and its test (python3-tango is the client).
+if [[ $mode == test ]]; then
+    packages+=(libtango-dev python3-tango pkg-config)
+fi
 
 bash scripts/install-packages.sh "${packages[@]}"
 

@@ -7,6 +7,7 @@
 #include <QLoggingCategory>
 #include <QSerialPort>
 #include <QScopedValueRollback>
+#include <QSocketNotifier>
 #include <QTimer>
 
 #include <utility>
@@ -218,6 +219,10 @@ void GeneratorSession::loseLink(const QString &reason)
     if (!linkUp)
         return;
     qCDebug(lcSession).noquote() << "link lost:" << reason;
+    lossReason = reason;
+    hangUpWatch->setEnabled(false);
+    hangUpWatch->deleteLater();
+    hangUpWatch = nullptr;
     writeTimer->stop();
     replyTimer->stop();
     port->close();
@@ -268,6 +273,11 @@ void GeneratorSession::tryToOpen()
             qCDebug(lcSession).noquote() << "link up:" << name;
             lastOpenProblem.clear();
             linkUp = true;
+            // Qt 6.8 reports a hung-up tty by no signal at all (reads return
+            // nothing, no error): the hang-up still wakes an exception watch.
+            hangUpWatch = new QSocketNotifier(port->handle(), QSocketNotifier::Exception, this);
+            connect(hangUpWatch, &QSocketNotifier::activated, this,
+                    [this] { loseLink(QStringLiteral("the port hung up")); });
             reopenTimer->stop();
             emit linkChanged(true);
             return;

@@ -42,6 +42,7 @@
 #include <optional>
 
 class QSerialPort;
+class QSocketNotifier;
 class QTimer;
 
 enum class SessionStatus {
@@ -87,6 +88,8 @@ public:
     std::optional<PulseSteps> channel(int channel) const;
     // The reply to the last exchange, as received.
     QByteArray lastReply() const { return lastReplyBytes; }
+    // While the link is down: why reopening fails, or else how it was lost.
+    QString linkProblem() const { return lastOpenProblem.isEmpty() ? lossReason : lastOpenProblem; }
 
 signals:
     void linkChanged(bool up);
@@ -130,6 +133,7 @@ private:
     QTimer *writeTimer;
     QTimer *replyTimer;
     QTimer *reopenTimer;
+    QSocketNotifier *hangUpWatch = nullptr; // while the port is open
     int replyTimeoutMs = kReplyTimeoutMs;
 
     std::deque<Queued> queue;
@@ -144,6 +148,7 @@ private:
     QString currentPort;
     QString currentSerial;
     QString lastOpenProblem;
+    QString lossReason;
     QByteArray lastReplyBytes;
     std::array<std::optional<PulseSteps>, kChannelCount> channels;
 };

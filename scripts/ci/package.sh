@@ -27,6 +27,14 @@ depends=$(dpkg-deb --field "$deb" Depends)
 for library in libqt6widgets6 libqt6serialport6 libqt6network6 libqt6core6 libc6; do
     [[ $depends == *"$library"* ]] || fail "Depends lacks $library: $depends"
 done
+[[ $depends != *tango* ]] || fail "the base package pulls in Tango: $depends"
+# The Tango device server comes in its own package where cppTango was found.
+for tango_deb in "$build_dir"/kestrane-tango_*.deb; do
+    [[ -e $tango_deb ]] || continue
+    [[ $(dpkg-deb --field "$tango_deb" Depends) == *libtango* ]] || fail "$tango_deb lacks libtango"
+    dpkg-deb --contents "$tango_deb" | grep -q ' \./usr/bin/kestrane-tango$' \
+        || fail "$tango_deb lacks /usr/bin/kestrane-tango"
+done
 
 apt-get install -y -qq "$deb"
 trap 'apt-get remove -y -qq kestrane >/dev/null' EXIT

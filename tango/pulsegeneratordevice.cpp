@@ -1,0 +1,218 @@
+#include "tango/pulsegeneratordevice.h"
+
+#include "tango/channeltimeattribute.h"
+
+#include "pulse/pulsesteps.h"
+#include "session/requestedport.h"
+
+#include <QCoreApplication>
+
+#include <cmath>
+
+namespace {
+
+constexpr int kMaxReplyTimeoutMs = 10000;
+
+[[noreturn]] void fail(const char *reason, const QString &description, const char *origin)
+{
+    Tango::Except::throw_exception(reason, description.toStdString(),
+                                   std::string("KestranePulseGenerator::") + origin);
+}
+
+// A time the attributes would accept, as whole steps.
+int stepsFor(double timePs, const char *what)
+{
+    if (!(timePs >= 0 && timePs <= kMaxTimePs))
+        fail("OutOfRange",
+             QStringLiteral("%1 %2 ps is outside 0 to %3 ps").arg(what).arg(timePs).arg(kMaxTimePs),
+             "SetChannel");
+    return toSteps(int(std::lround(timePs)));
+}
+
+QString statusText(const LinkView &link)
+{
+    if (link.up)
+        return QStringLiteral("Connected to the generator on %1.").arg(link.portName);
+    return QStringLiteral("No link to the generator (%1). Trying again every second.")
+            .arg(link.problem.isEmpty() ? link.portName : link.problem);
+}
+
+} // namespace
+
+KestranePulseGenerator::KestranePulseGenerator(Tango::DeviceClass *deviceClass, std::string &name) :
+    TANGO_BASE_CLASS(deviceClass, name)
+{
+    init_device();
+}
+
+KestranePulseGenerator::~KestranePulseGenerator()
+{
+    delete_device();
+}
+
+void KestranePulseGenerator::init_device()
+{
+    set_state(Tango::INIT);
+    set_status("Starting.");
+    readProperties();
+    // A port that can never serve, or a choice between generators, is the
+    // operator's to fix: the device does not start.
+    const Result<void> usable = portProperty.isEmpty() ? checkSingleGenerator(systemPorts())
+                                                       : checkRequestedPort(portProperty);
+    if (!usable)
+        fail("BadProperty", QStringLiteral("Port: %1").arg(usable.error()), "init_device");
+    // Before the Qt application exists, main opens the link later.
+    if (QCoreApplication::instance() != nullptr)
+        session = SessionCalls::open(portProperty, replyTimeoutMs);
+}
+
+void KestranePulseGenerator::startSession()
+{
+    // Tango may already be serving this device on its own threads.
+    Tango::TangoMonitor &monitor = get_dev_monitor();
+    monitor.get_monitor();
+    if (!session)
+        session = SessionCalls::open(portProperty, replyTimeoutMs);
+    monitor.rel_monitor();
+}
+
+void KestranePulseGenerator::delete_device()
+{
+    session.reset();
+}
+
+void KestranePulseGenerator::readProperties()
+{
+    portProperty.clear();
+    replyTimeoutMs = kReplyTimeoutMs;
+    if (!Tango::Util::_UseDb)
+        return;
+    Tango::DbData properties{Tango::DbDatum("Port"), Tango::DbDatum("ReplyTimeout")};
+    get_db_device()->get_property(properties);
+    std::string port;
+    if (!properties[0].is_empty() && properties[0] >> port)
+        portProperty = QString::fromStdString(port);
+    Tango::DevLong timeoutMs = replyTimeoutMs;
+    if (!properties[1].is_empty()
+        && (!(properties[1] >> timeoutMs) || timeoutMs < 1 || timeoutMs > kMaxReplyTimeoutMs))
+        fail("BadProperty",
+             QStringLiteral("ReplyTimeout must be a whole number of ms from 1 to %1")
+                     .arg(kMaxReplyTimeoutMs),
+             "init_device");
+    replyTimeoutMs = timeoutMs;
+}
+
+Tango::DevState KestranePulseGenerator::dev_state()
+{
+    if (session)
+        set_state(session->link().up ? Tango::ON : Tango::FAULT);
+    return get_state();
+}
+
+Tango::ConstDevString KestranePulseGenerator::dev_status()
+{
+    if (session)
+        set_status(statusText(session->link()).toStdString());
+    return get_status().c_str();
+}
+
+Tango::DevDouble &KestranePulseGenerator::value(int channel, PulseTime time)
+{
+    return values.at(std::size_t(channel - 1)).at(time == PulseTime::Delay ? 0 : 1);
+}
+
+void KestranePulseGenerator::readTime(Tango::Attribute &attribute, int channel, PulseTime time)
+{
+    const std::optional<PulseSteps> steps = session ? session->channel(channel) : std::nullopt;
+    if (!steps) {
+        attribute.set_quality(Tango::ATTR_INVALID);
+        return;
+    }
+    Tango::DevDouble &timePs = value(channel, time);
+    timePs = kStepPs * (time == PulseTime::Delay ? steps->delaySteps : steps->widthSteps);
+    attribute.set_value(&timePs);
+}
+
+void KestranePulseGenerator::writeTime(int channel, PulseTime time, double timePs)
+{
+    std::optional<int> delaySteps;
+    std::optional<int> widthSteps;
+    (time == PulseTime::Delay ? delaySteps : widthSteps) = toSteps(int(std::lround(timePs)));
+    check(calls("write").setPulse(channel, delaySteps, widthSteps), channel);
+    pushChannelEvents(channel);
+}
+
+void KestranePulseGenerator::setChannel(const Tango::DevVarDoubleArray &arguments)
+{
+    const double channel = arguments.length() == 3 ? arguments[0] : 0;
+    if (channel < 1 || channel > kChannelCount || channel != std::floor(channel))
+        fail("API_IncompatibleCmdArgumentType",
+             QStringLiteral("SetChannel takes three numbers: channel (1 to %1), delay (ps), "
+                            "width (ps)")
+                     .arg(kChannelCount),
+             "SetChannel");
+    const int delaySteps = stepsFor(arguments[1], "delay");
+    const int widthSteps = stepsFor(arguments[2], "width");
+    check(calls("SetChannel").setPulse(int(channel), delaySteps, widthSteps), int(channel));
+    pushChannelEvents(int(channel));
+}
+
+void KestranePulseGenerator::save()
+{
+    check(calls("Save").save(), 0);
+}
+
+void KestranePulseGenerator::reset()
+{
+    check(calls("Reset").resetChannels(), 0);
+    for (int channel = 1; channel <= kChannelCount; ++channel)
+        pushChannelEvents(channel);
+}
+
+SessionCalls &KestranePulseGenerator::calls(const char *origin) const
+{
+    if (!session)
+        fail("Starting", QStringLiteral("The server is still starting"), origin);
+    return *session;
+}
+
+void KestranePulseGenerator::check(const SessionOutcome &outcome, int channel) const
+{
+    switch (outcome.status) {
+    case SessionStatus::Done:
+        return;
+    case SessionStatus::LinkLost:
+        fail("LinkLost",
+             QStringLiteral("The link to the generator was lost: %1").arg(outcome.detail),
+             "exchange");
+    case SessionStatus::LinkDown:
+        fail("LinkDown",
+             QStringLiteral("No link to the generator; nothing was sent: %1").arg(outcome.detail),
+             "exchange");
+    case SessionStatus::OutOfRange:
+        fail("BudgetExceeded",
+             QStringLiteral("Channel %1: %2, the generator's budget (%3 ps); nothing was sent")
+                     .arg(channel)
+                     .arg(outcome.detail)
+                     .arg(kMaxTimePs),
+             "exchange");
+    case SessionStatus::Conflict:
+        fail("ValueUnknown",
+             QStringLiteral("Channel %1: the generator cannot be read back and this server has "
+                            "not set the channel yet; set delay and width together with "
+                            "SetChannel; nothing was sent")
+                     .arg(channel),
+             "exchange");
+    }
+}
+
+void KestranePulseGenerator::pushChannelEvents(int channel)
+{
+    const std::optional<PulseSteps> steps = session->channel(channel);
+    if (!steps)
+        return;
+    value(channel, PulseTime::Delay) = kStepPs * steps->delaySteps;
+    value(channel, PulseTime::Width) = kStepPs * steps->widthSteps;
+    for (PulseTime time : {PulseTime::Delay, PulseTime::Width})
+        push_change_event(ChannelTimeAttribute::nameFor(channel, time), &value(channel, time));
+}

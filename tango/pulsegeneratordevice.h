@@ -1,0 +1,53 @@
+#ifndef PULSEGENERATORDEVICE_H
+#define PULSEGENERATORDEVICE_H
+
+#include "tango/sessioncalls.h"
+
+#include <tango/tango.h>
+
+#include <array>
+#include <memory>
+#include <string>
+
+enum class PulseTime { Delay, Width };
+
+// One pulse generator as a Tango device: a delay and a width attribute per
+// channel in ps, SetChannel, Save and Reset, and the link as its state.
+// Tango calls it on ORB threads, one call at a time per device; the
+// generator itself is driven by a session on the Qt thread.
+class KestranePulseGenerator : public TANGO_BASE_CLASS
+{
+public:
+    KestranePulseGenerator(Tango::DeviceClass *deviceClass, std::string &name);
+    ~KestranePulseGenerator() override;
+
+    void init_device() override;
+    void delete_device() override;
+    Tango::DevState dev_state() override;
+    Tango::ConstDevString dev_status() override;
+
+    // Opens the link from the Qt thread; main calls it for the devices
+    // that server_init made before the Qt application existed.
+    void startSession();
+
+    void readTime(Tango::Attribute &attribute, int channel, PulseTime time);
+    void writeTime(int channel, PulseTime time, double timePs);
+    void setChannel(const Tango::DevVarDoubleArray &arguments);
+    void save();
+    void reset();
+
+private:
+    void readProperties();
+    SessionCalls &calls(const char *origin) const;
+    void check(const SessionOutcome &outcome, int channel) const;
+    void pushChannelEvents(int channel);
+    Tango::DevDouble &value(int channel, PulseTime time);
+
+    QString portProperty;
+    int replyTimeoutMs = 0;
+    std::unique_ptr<SessionCalls> session;
+    // Where attribute reads and change events take their values from.
+    std::array<std::array<Tango::DevDouble, 2>, kChannelCount> values{}; // delay, width
+};
+
+#endif // PULSEGENERATORDEVICE_H

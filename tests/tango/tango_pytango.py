@@ -1,0 +1,147 @@
+"""kestrane-tango driven by Debian's python3-tango against kestrane-sim.
+
+CTest names the server in KESTRANE_TANGO_SERVER and puts the daemon tests'
+process helpers on PYTHONPATH.
+"""
+import os
+import subprocess
+import tempfile
+import time
+import unittest
+
+import tango
+
+from scpidprocesses import Simulator, free_tcp_port, wait_until
+
+SERVER = os.environ["KESTRANE_TANGO_SERVER"]
+DEVICE = "lab/kestrane/1"
+STATE_HEADER = "# Pulse generator state: channel, delay and width in 11 ps steps\n"
+
+
+def connect(address):
+    """The device once it answers a ping: in file database mode the port
+    listens before the device is exported, and a proxy made before then
+    stays unusable."""
+    found = []
+
+    def answers():
+        try:
+            device = tango.DeviceProxy(address)
+            device.ping()
+            found.append(device)
+            return True
+        except tango.DevFailed:
+            return False
+
+    if not wait_until(answers, 5):
+        raise RuntimeError(f"no answer from {address}")
+    return found[0]
+
+
+class TangoClient(unittest.TestCase):
+    def setUp(self):
+        self.directory = tempfile.TemporaryDirectory()
+        self.link = os.path.join(self.directory.name, "generator")
+        self.state = os.path.join(self.directory.name, "state.txt")
+        database = os.path.join(self.directory.name, "devices.db")
+        with open(database, "w") as file:
+            file.write(f'kestrane-tango/test/DEVICE/KestranePulseGenerator: "{DEVICE}"\n'
+                       f'{DEVICE}->Port: "{self.link}"\n'
+                       f"{DEVICE}->ReplyTimeout: 100\n")
+        self.simulator = Simulator(self.link, "--state", self.state)
+        self.port = free_tcp_port()
+        self.server = subprocess.Popen([SERVER, "test", f"-file={database}",
+                                        "-ORBendPoint", f"giop:tcp:127.0.0.1:{self.port}"])
+        self.device = connect(f"tango://127.0.0.1:{self.port}/{DEVICE}#dbase=no")
+
+    def tearDown(self):
+        if self.server.poll() is None:
+            self.server.kill()
+            self.server.wait()
+        self.simulator.stop()
+        self.directory.cleanup()
+
+    def assertRefused(self, action, reason, *words):
+        with self.assertRaises(tango.DevFailed) as refusal:
+            action()
+        error = refusal.exception.args[0]
+        self.assertEqual(error.reason, reason, error.desc)
+        for word in words:
+            self.assertIn(word, error.desc)
+
+    def assertState(self, state, within_s):
+        self.assertTrue(wait_until(lambda: self.device.state() == state, within_s),
+                        f"{self.device.state()} ({self.device.status()}), not {state}")
+
+    def quality(self, name):
+        return self.device.read_attribute(name).quality
+
+    def test_sets_saves_and_survives_a_hang_up(self):
+        device = self.device
+        self.assertState(tango.DevState.ON, 2)
+
+        # Nothing is known before this server sets a channel.
+        self.assertEqual(self.quality("channel1Delay"), tango.AttrQuality.ATTR_INVALID)
+        self.assertRefused(lambda: device.write_attribute("channel1Delay", 11),
+                           "ValueUnknown", "SetChannel")
+
+        events = []
+        device.subscribe_event("channel16Delay", tango.EventType.CHANGE_EVENT, events.append)
+
+        # Both edges of the budget, then single values rounded to the step.
+        device.SetChannel([1, 0, 5621])
+        device.SetChannel([16, 5621, 0])
+        device.write_attribute("channel1Width", 2000.4)
+        device.write_attribute("channel1Delay", 5.5)
+        device.write_attribute("channel16Delay", 5615.4)
+        names = ["channel1Delay", "channel1Width", "channel16Delay", "channel16Width"]
+        self.assertEqual([device.read_attribute(name).value for name in names],
+                         [11.0, 2002.0, 5610.0, 0.0])
+        sent = ["01000511", "16511000", "01000182", "01001182", "16510000"]
+        self.assertEqual(self.simulator.logged("frame"), sent)
+
+        # Refused, with nothing sent and nothing clamped.
+        self.assertRefused(lambda: device.SetChannel([16, 3000, 3000]),
+                           "BudgetExceeded", "546 steps")
+        self.assertRefused(lambda: device.write_attribute("channel1Delay", 5621), "BudgetExceeded")
+        self.assertRefused(lambda: device.write_attribute("channel1Width", 5621.5),
+                           "API_WAttrOutsideLimit")
+        self.assertRefused(lambda: device.write_attribute("channel16Width", -1),
+                           "API_WAttrOutsideLimit")
+        self.assertRefused(lambda: device.SetChannel([17, 0, 0]),
+                           "API_IncompatibleCmdArgumentType")
+        self.assertEqual(self.simulator.logged("frame"), sent)
+
+        # Pushed by the server: nothing polls the attribute.
+        self.assertTrue(wait_until(lambda: any(
+                event.attr_value is not None and event.attr_value.value == 5610.0
+                for event in events), 2))
+
+        device.Save()
+        self.assertEqual(self.simulator.logged("frame")[-1:], ["SAV"])
+        lines = {1: "1 1 182", 16: "16 510 0"}
+        with open(self.state) as saved:
+            self.assertEqual(saved.read(), STATE_HEADER + "".join(
+                    lines.get(n, f"{n} 0 0") + "\n" for n in range(1, 17)))
+
+        # The generator hangs up: noticed without any client asking.
+        self.simulator.stop()
+        time.sleep(1.5)
+        self.assertEqual(device.state(), tango.DevState.FAULT)
+        self.assertIn(self.link, device.status())
+        self.assertRefused(device.Save, "LinkDown")
+
+        self.simulator = Simulator(self.link, "--state", self.state)
+        self.assertState(tango.DevState.ON, 3)
+        self.assertEqual(self.quality("channel1Delay"), tango.AttrQuality.ATTR_INVALID)
+        device.SetChannel([1, 11, 22])
+        self.assertEqual(self.simulator.logged("frame"), ["01001002"])
+
+        admin = tango.DeviceProxy(
+                f"tango://127.0.0.1:{self.port}/dserver/kestrane-tango/test#dbase=no")
+        admin.command_inout("Kill")
+        self.assertEqual(self.server.wait(5), 0)
+
+
+if __name__ == "__main__":
+    unittest.main()
