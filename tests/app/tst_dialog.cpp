@@ -379,7 +379,7 @@ void TestDialog::floodIsBounded()
     dialog.show();
     connect(dialog);
 
-    constexpr qsizetype kFloodBytes = 4 * 1024 * 1024;
+    constexpr qsizetype kFloodBytes = qsizetype{4} * 1024 * 1024;
     const QByteArray chunk(4096, 'x');
     qsizetype sent = 0;
     QElapsedTimer clock;
