@@ -68,9 +68,15 @@ int main(int argc, char *argv[])
     setIdentity();
     KestranePulseGeneratorClass::instance()->startSessions();
 
-    std::thread orb([tango] {
+    int exitCode = 0; // read after join
+    std::thread orb([tango, &exitCode] {
         omni_thread::create_dummy();
-        tango->server_run();
+        try {
+            tango->server_run();
+        } catch (const CORBA::Exception &error) {
+            Tango::Except::print_exception(error);
+            exitCode = 1;
+        }
         // Kill, SIGINT and SIGTERM all end server_run.
         QMetaObject::invokeMethod(QCoreApplication::instance(), &QCoreApplication::quit,
                                   Qt::QueuedConnection);
@@ -81,5 +87,5 @@ int main(int argc, char *argv[])
         tango->shutdown_ds();
     orb.join();
     tango->server_cleanup();
-    return 0;
+    return exitCode;
 }

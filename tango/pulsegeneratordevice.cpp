@@ -63,22 +63,31 @@ void KestranePulseGenerator::init_device()
         fail("BadProperty", QStringLiteral("Port: %1").arg(usable.error()), "init_device");
     // Before the Qt application exists, main opens the link later.
     if (QCoreApplication::instance() != nullptr)
-        session = SessionCalls::open(portProperty, replyTimeoutMs);
+        SessionCalls::onQtThread([this] { startSession(); });
 }
 
 void KestranePulseGenerator::startSession()
 {
-    // Tango may already be serving this device on its own threads.
-    Tango::TangoMonitor &monitor = get_dev_monitor();
-    monitor.get_monitor();
-    if (!session)
-        session = SessionCalls::open(portProperty, replyTimeoutMs);
-    monitor.rel_monitor();
+    if (currentSession())
+        return;
+    std::shared_ptr<SessionCalls> opened = SessionCalls::open(portProperty, replyTimeoutMs);
+    const std::lock_guard<std::mutex> guard(sessionLock);
+    session = std::move(opened);
 }
 
 void KestranePulseGenerator::delete_device()
 {
-    session.reset();
+    std::shared_ptr<SessionCalls> closing;
+    {
+        const std::lock_guard<std::mutex> guard(sessionLock);
+        closing = std::move(session);
+    }
+}
+
+std::shared_ptr<SessionCalls> KestranePulseGenerator::currentSession() const
+{
+    const std::lock_guard<std::mutex> guard(sessionLock);
+    return session;
 }
 
 void KestranePulseGenerator::readProperties()
@@ -104,15 +113,15 @@ void KestranePulseGenerator::readProperties()
 
 Tango::DevState KestranePulseGenerator::dev_state()
 {
-    if (session)
-        set_state(session->link().up ? Tango::ON : Tango::FAULT);
+    if (const std::shared_ptr<SessionCalls> calls = currentSession())
+        set_state(calls->link().up ? Tango::ON : Tango::FAULT);
     return get_state();
 }
 
 Tango::ConstDevString KestranePulseGenerator::dev_status()
 {
-    if (session)
-        set_status(statusText(session->link()).toStdString());
+    if (const std::shared_ptr<SessionCalls> calls = currentSession())
+        set_status(statusText(calls->link()).toStdString());
     return get_status().c_str();
 }
 
@@ -123,7 +132,8 @@ Tango::DevDouble &KestranePulseGenerator::value(int channel, PulseTime time)
 
 void KestranePulseGenerator::readTime(Tango::Attribute &attribute, int channel, PulseTime time)
 {
-    const std::optional<PulseSteps> steps = session ? session->channel(channel) : std::nullopt;
+    const std::shared_ptr<SessionCalls> calls = currentSession();
+    const std::optional<PulseSteps> steps = calls ? calls->channel(channel) : std::nullopt;
     if (!steps) {
         attribute.set_quality(Tango::ATTR_INVALID);
         return;
@@ -138,7 +148,7 @@ void KestranePulseGenerator::writeTime(int channel, PulseTime time, double timeP
     std::optional<int> delaySteps;
     std::optional<int> widthSteps;
     (time == PulseTime::Delay ? delaySteps : widthSteps) = toSteps(int(std::lround(timePs)));
-    check(calls("write").setPulse(channel, delaySteps, widthSteps), channel);
+    check(calls("write")->setPulse(channel, delaySteps, widthSteps), channel);
     pushChannelEvents(channel);
 }
 
@@ -153,27 +163,28 @@ void KestranePulseGenerator::setChannel(const Tango::DevVarDoubleArray &argument
              "SetChannel");
     const int delaySteps = stepsFor(arguments[1], "delay");
     const int widthSteps = stepsFor(arguments[2], "width");
-    check(calls("SetChannel").setPulse(int(channel), delaySteps, widthSteps), int(channel));
+    check(calls("SetChannel")->setPulse(int(channel), delaySteps, widthSteps), int(channel));
     pushChannelEvents(int(channel));
 }
 
 void KestranePulseGenerator::save()
 {
-    check(calls("Save").save(), 0);
+    check(calls("Save")->save(), 0);
 }
 
 void KestranePulseGenerator::reset()
 {
-    check(calls("Reset").resetChannels(), 0);
+    check(calls("Reset")->resetChannels(), 0);
     for (int channel = 1; channel <= kChannelCount; ++channel)
         pushChannelEvents(channel);
 }
 
-SessionCalls &KestranePulseGenerator::calls(const char *origin) const
+std::shared_ptr<SessionCalls> KestranePulseGenerator::calls(const char *origin) const
 {
-    if (!session)
+    std::shared_ptr<SessionCalls> calls = currentSession();
+    if (!calls)
         fail("Starting", QStringLiteral("The server is still starting"), origin);
-    return *session;
+    return calls;
 }
 
 void KestranePulseGenerator::check(const SessionOutcome &outcome, int channel) const
@@ -208,7 +219,7 @@ void KestranePulseGenerator::check(const SessionOutcome &outcome, int channel) c
 
 void KestranePulseGenerator::pushChannelEvents(int channel)
 {
-    const std::optional<PulseSteps> steps = session->channel(channel);
+    const std::optional<PulseSteps> steps = calls("event")->channel(channel);
     if (!steps)
         return;
     value(channel, PulseTime::Delay) = kStepPs * steps->delaySteps;

@@ -7,6 +7,7 @@
 
 #include <array>
 #include <memory>
+#include <mutex>
 #include <string>
 
 enum class PulseTime { Delay, Width };
@@ -26,8 +27,9 @@ public:
     Tango::DevState dev_state() override;
     Tango::ConstDevString dev_status() override;
 
-    // Opens the link from the Qt thread; main calls it for the devices
-    // that server_init made before the Qt application existed.
+    // Opens the link unless it is open. Runs on the Qt thread only, so two
+    // callers never open two sessions; main calls it for the devices that
+    // server_init made before the Qt application existed.
     void startSession();
 
     void readTime(Tango::Attribute &attribute, int channel, PulseTime time);
@@ -38,14 +40,18 @@ public:
 
 private:
     void readProperties();
-    SessionCalls &calls(const char *origin) const;
+    std::shared_ptr<SessionCalls> currentSession() const;
+    std::shared_ptr<SessionCalls> calls(const char *origin) const;
     void check(const SessionOutcome &outcome, int channel) const;
     void pushChannelEvents(int channel);
     Tango::DevDouble &value(int channel, PulseTime time);
 
     QString portProperty;
     int replyTimeoutMs = 0;
-    std::unique_ptr<SessionCalls> session;
+    // Set on the Qt thread, read on ORB threads; the lock is never held
+    // while waiting for the Qt thread.
+    mutable std::mutex sessionLock;
+    std::shared_ptr<SessionCalls> session;
     // Where attribute reads and change events take their values from.
     std::array<std::array<Tango::DevDouble, 2>, kChannelCount> values{}; // delay, width
 };

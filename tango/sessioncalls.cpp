@@ -33,7 +33,8 @@ void SessionCalls::onQtThread(const std::function<void()> &work)
 SessionOutcome SessionCalls::await(
         const std::function<void(GeneratorSession::Completion)> &queue) const
 {
-    // Shared: the session may answer after a caller that gave up is gone.
+    // Shared: the session may still answer after the server began to shut
+    // down and this caller's frame is gone.
     auto outcome = std::make_shared<std::promise<SessionOutcome>>();
     std::future<SessionOutcome> result = outcome->get_future();
     onQtThread([&] { queue([outcome](const SessionOutcome &done) { outcome->set_value(done); }); });

@@ -39,12 +39,14 @@ public:
     std::optional<PulseSteps> channel(int channel) const;
     LinkView link() const;
 
+    // Runs `work` on the Qt thread and returns when it is done.
+    static void onQtThread(const std::function<void()> &work);
+
 private:
     explicit SessionCalls(GeneratorSession *session) :
         session(session)
     {}
 
-    static void onQtThread(const std::function<void()> &work);
     SessionOutcome await(const std::function<void(GeneratorSession::Completion)> &queue) const;
 
     GeneratorSession *session;
