@@ -1,5 +1,7 @@
 #include "app/commandline.h"
 
+#include "device/portdiscovery.h"
+
 #include <QCommandLineParser>
 #include <QCoreApplication>
 
@@ -28,5 +30,8 @@ Result<QStringList> namedPortsFromCommandLine(QCommandLineParser &parser,
     if (!parser.positionalArguments().isEmpty())
         return Failure{QStringLiteral("unexpected argument \"%1\"")
                                .arg(parser.positionalArguments().constFirst())};
-    return parser.values(port);
+    QStringList named;
+    for (const QString &name : parser.values(port))
+        named.append(resolvePortName(name));
+    return named;
 }

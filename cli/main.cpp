@@ -2,6 +2,7 @@
 #include "cli/frameplan.h"
 
 #include "device/exchange.h"
+#include "device/generatorids.h"
 #include "device/linksettings.h"
 #include "device/portdiscovery.h"
 #include "pulse/channelrecords.h"
@@ -9,7 +10,6 @@
 #include <QCommandLineParser>
 #include <QCoreApplication>
 #include <QDebug>
-#include <QFileInfo>
 #include <QSerialPort>
 
 #include <cerrno>
@@ -52,17 +52,14 @@ QString quoted(const QByteArray &reply)
 
 Result<QString> choosePort(const QString &requested)
 {
-    // A path that exists from here is that file, not a name under /dev.
-    if (QFileInfo::exists(requested))
-        return QFileInfo(requested).absoluteFilePath();
     if (!requested.isEmpty())
-        return requested;
+        return resolvePortName(requested);
     const QList<PortDescription> found = generatorPorts(systemPorts());
     if (found.size() == 1)
         return found.first().portName;
     if (found.isEmpty())
-        return Failure{
-                QStringLiteral("no generator found (USB id 0483:5740); name a port with --port")};
+        return Failure{QStringLiteral("no generator found (USB id %1); name a port with --port")
+                               .arg(generatorUsbId())};
     QStringList names;
     for (const PortDescription &port : found)
         names.append(port.portName);

@@ -54,6 +54,9 @@ Result<FrameReply> exchangeFrameForReply(QSerialPort &port, const QByteArray &fr
             return reply;
         }
         reply.bytes += port.readAll();
+        // A device that talks without end gets no more room than the port's buffer.
+        if (reply.bytes.size() >= kReadBufferBytes)
+            return reply;
         const Result<bool> more = waitForData(port, int(deadline.remainingTime()));
         if (!more)
             return Failure{QStringLiteral("written, but the port failed before the reply ended: %1")

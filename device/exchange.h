@@ -29,7 +29,8 @@ struct FrameReply
 };
 
 // Writes the frame, waits until it is out, then collects the reply until
-// it ends in a line feed or timeoutMs have passed since the frame went out.
+// it ends in a line feed, timeoutMs have passed since the frame went out or
+// kReadBufferBytes have come without a line feed.
 // Fails when the frame is not written whole in timeoutMs or the port fails
 // (a device that hung up). For programs that must get each reply right,
 // not for the window's fixed exchange.

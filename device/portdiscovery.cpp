@@ -2,6 +2,7 @@
 
 #include "device/generatorids.h"
 
+#include <QFileInfo>
 #include <QSerialPortInfo>
 
 QList<PortDescription> systemPorts()
@@ -12,6 +13,12 @@ QList<PortDescription> systemPorts()
         ports.append({info.portName(), info.systemLocation(), info.vendorIdentifier(),
                       info.productIdentifier(), info.serialNumber()});
     return ports;
+}
+
+QString resolvePortName(const QString &requested)
+{
+    const QFileInfo file(requested);
+    return !requested.isEmpty() && file.exists() ? file.absoluteFilePath() : requested;
 }
 
 QList<PortDescription> generatorPorts(const QList<PortDescription> &ports)

@@ -22,6 +22,11 @@ using PortLister = std::function<QList<PortDescription>()>;
 // The serial ports the system offers now, in its own order.
 QList<PortDescription> systemPorts();
 
+// The port a user named: a path that exists from the current folder is
+// that file, made absolute; anything else goes to the serial library as it
+// is, which takes a bare name (ttyACM0) as a name under /dev.
+QString resolvePortName(const QString &requested);
+
 // The ports behind which a generator sits, in the order given.
 QList<PortDescription> generatorPorts(const QList<PortDescription> &ports);
 

@@ -4,6 +4,7 @@
 #include "session/generatorsession.h"
 #include "session/requestedport.h"
 
+#include <QCommandLineParser>
 #include <QCoreApplication>
 #include <QLoggingCategory>
 
@@ -33,13 +34,15 @@ int main(int argc, char *argv[])
     QCoreApplication::setApplicationName(QStringLiteral("kestrane-scpid"));
     QCoreApplication::setApplicationVersion(QStringLiteral(KESTRANE_VERSION));
 
-    int exitCode = 0;
-    QString message;
-    const std::optional<ScpidOptions> options
-            = parseScpidOptions(app.arguments(), &exitCode, &message);
+    QCommandLineParser parser;
+    const Result<ScpidOptions> options = parseScpidOptions(parser, app.arguments());
+    if (parser.isSet(QStringLiteral("help")))
+        parser.showHelp();
+    if (parser.isSet(QStringLiteral("version")))
+        parser.showVersion();
     if (!options) {
-        std::fputs(qPrintable(message), exitCode == 0 ? stdout : stderr);
-        return exitCode;
+        std::fprintf(stderr, "%s\n%s", qPrintable(options.error()), qPrintable(parser.helpText()));
+        return kExitUsageError;
     }
     qSetMessagePattern(
             QStringLiteral("kestrane-scpid: %{time yyyy-MM-ddThh:mm:ss.zzz} %{message}"));
@@ -59,8 +62,9 @@ int main(int argc, char *argv[])
     GeneratorSession session(options->port);
     session.setReplyTimeoutMs(options->replyTimeoutMs);
     ScpiServer server(session, options->maxClients);
-    if (!server.listen(options->listenAddress, options->tcpPort, &message))
-        return fail(kExitFailure, message);
+    if (const Result<void> listening = server.listen(options->listenAddress, options->tcpPort);
+        !listening)
+        return fail(kExitFailure, listening.error());
     report(QStringLiteral("serving %1 on %2 port %3")
                    .arg(options->port.isEmpty() ? QStringLiteral("the generator attached")
                                                 : options->port,

@@ -1,14 +1,13 @@
 #include "scpid/scpidoptions.h"
 
 #include <QCommandLineParser>
-#include <QCoreApplication>
 
 namespace {
 
-// The option's value when it is a whole number in [minimum, maximum];
-// otherwise sets *error, unless an earlier option did.
-int boundedNumber(const QCommandLineParser &parser, const QString &name, int fallback, int minimum,
-                  int maximum, QString *error)
+// The option's value when it is a whole number from minimum to maximum; the
+// fallback when it is not set.
+Result<int> boundedNumber(const QCommandLineParser &parser, const QString &name, int fallback,
+                          int minimum, int maximum)
 {
     if (!parser.isSet(name))
         return fallback;
@@ -16,31 +15,27 @@ int boundedNumber(const QCommandLineParser &parser, const QString &name, int fal
     const int number = parser.value(name).toInt(&ok);
     if (ok && number >= minimum && number <= maximum)
         return number;
-    if (error->isEmpty())
-        *error = QStringLiteral("--%1 takes a whole number from %2 to %3, not \"%4\"")
-                         .arg(name)
-                         .arg(minimum)
-                         .arg(maximum)
-                         .arg(parser.value(name));
-    return fallback;
+    return Failure{QStringLiteral("--%1 takes a whole number from %2 to %3, not \"%4\"")
+                           .arg(name)
+                           .arg(minimum)
+                           .arg(maximum)
+                           .arg(parser.value(name))};
 }
 
 } // namespace
 
-std::optional<ScpidOptions> parseScpidOptions(const QStringList &arguments, int *exitCode,
-                                              QString *message)
+Result<ScpidOptions> parseScpidOptions(QCommandLineParser &parser, const QStringList &arguments)
 {
     constexpr int kMaxClientsLimit = 1000;
     constexpr int kMaxReplyTimeoutMs = 10000;
 
-    QCommandLineParser parser;
     parser.setApplicationDescription(QStringLiteral(
             "Serves a pulse generator as a SCPI instrument on a raw TCP socket (VISA resource\n"
             "TCPIP::host::5025::SOCKET). It listens on 127.0.0.1 only unless --listen names\n"
             "another address; there is no authentication, so serve a network (--listen 0.0.0.0\n"
             "or a lab address) only where everyone who can reach it may drive the generator."));
-    const QCommandLineOption help = parser.addHelpOption();
-    const QCommandLineOption version = parser.addVersionOption();
+    parser.addHelpOption();
+    parser.addVersionOption();
     parser.addOptions({
             {"port", "Serve the generator on serial port <path|name> (default: the one attached).",
              "path|name"},
@@ -52,39 +47,29 @@ std::optional<ScpidOptions> parseScpidOptions(const QStringList &arguments, int 
             {"verbose", "Log frames, replies and the link's state to stderr, timestamped."},
     });
 
-    *exitCode = 2;
-    if (!parser.parse(arguments)) {
-        *message = parser.errorText() + u'\n' + parser.helpText();
-        return std::nullopt;
-    }
-    if (parser.isSet(help) || parser.isSet(version)) {
-        *exitCode = 0;
-        *message = parser.isSet(help) ? parser.helpText()
-                                      : QCoreApplication::applicationName() + u' '
-                                                + QCoreApplication::applicationVersion() + u'\n';
-        return std::nullopt;
-    }
-    QString error;
+    if (!parser.parse(arguments))
+        return Failure{parser.errorText()};
     if (!parser.positionalArguments().isEmpty())
-        error = QStringLiteral("unexpected argument \"%1\"")
-                        .arg(parser.positionalArguments().first());
+        return Failure{QStringLiteral("unexpected argument \"%1\"")
+                               .arg(parser.positionalArguments().constFirst())};
 
     ScpidOptions options;
     options.port = parser.value("port");
-    if (parser.isSet("listen") && !options.listenAddress.setAddress(parser.value("listen"))
-        && error.isEmpty())
-        error = QStringLiteral("--listen takes an IP address, not \"%1\"")
-                        .arg(parser.value("listen"));
-    options.tcpPort
-            = quint16(boundedNumber(parser, "tcp-port", kDefaultScpiTcpPort, 1, 65535, &error));
-    options.maxClients
-            = boundedNumber(parser, "max-clients", kDefaultMaxClients, 1, kMaxClientsLimit, &error);
-    options.replyTimeoutMs = boundedNumber(parser, "reply-timeout", kReplyTimeoutMs, 1,
-                                           kMaxReplyTimeoutMs, &error);
-    options.verbose = parser.isSet("verbose");
-    if (!error.isEmpty()) {
-        *message = error + u'\n' + parser.helpText();
-        return std::nullopt;
+    if (parser.isSet("listen") && !options.listenAddress.setAddress(parser.value("listen")))
+        return Failure{QStringLiteral("--listen takes an IP address, not \"%1\"")
+                               .arg(parser.value("listen"))};
+    const Result<int> tcpPort = boundedNumber(parser, "tcp-port", kDefaultScpiTcpPort, 1, 65535);
+    const Result<int> maxClients
+            = boundedNumber(parser, "max-clients", kDefaultMaxClients, 1, kMaxClientsLimit);
+    const Result<int> replyTimeoutMs
+            = boundedNumber(parser, "reply-timeout", kReplyTimeoutMs, 1, kMaxReplyTimeoutMs);
+    for (const Result<int> *number : {&tcpPort, &maxClients, &replyTimeoutMs}) {
+        if (!*number)
+            return Failure{number->error()};
     }
+    options.tcpPort = quint16(tcpPort.value());
+    options.maxClients = maxClients.value();
+    options.replyTimeoutMs = replyTimeoutMs.value();
+    options.verbose = parser.isSet("verbose");
     return options;
 }

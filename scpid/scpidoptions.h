@@ -1,13 +1,14 @@
 #ifndef SCPIDOPTIONS_H
 #define SCPIDOPTIONS_H
 
+#include "common/result.h"
 #include "device/exchange.h"
 
 #include <QHostAddress>
 #include <QString>
 #include <QStringList>
 
-#include <optional>
+class QCommandLineParser;
 
 constexpr quint16 kDefaultScpiTcpPort = 5025;
 constexpr int kDefaultMaxClients = 8;
@@ -22,10 +23,9 @@ struct ScpidOptions
     bool verbose = false;
 };
 
-// Parses the command line. On --help or --version, *exitCode is 0 and the
-// text to print is in *message; on a usage error it is 2 and *message says
-// what is wrong, followed by the usage.
-std::optional<ScpidOptions> parseScpidOptions(const QStringList &arguments, int *exitCode,
-                                              QString *message);
+// Declares the daemon's options (with --help and --version, which the caller
+// acts on) on the parser and reads the command line; the failure says what
+// is wrong with it.
+Result<ScpidOptions> parseScpidOptions(QCommandLineParser &parser, const QStringList &arguments);
 
 #endif // SCPIDOPTIONS_H

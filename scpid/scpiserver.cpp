@@ -14,15 +14,14 @@ ScpiServer::ScpiServer(GeneratorSession &session, int maxClients, QObject *paren
     connect(server, &QTcpServer::newConnection, this, &ScpiServer::acceptClients);
 }
 
-bool ScpiServer::listen(const QHostAddress &address, quint16 port, QString *error)
+Result<void> ScpiServer::listen(const QHostAddress &address, quint16 port)
 {
     if (server->listen(address, port))
-        return true;
-    *error = QStringLiteral("cannot listen on %1 port %2: %3")
-                     .arg(address.toString())
-                     .arg(port)
-                     .arg(server->errorString());
-    return false;
+        return {};
+    return Failure{QStringLiteral("cannot listen on %1 port %2: %3")
+                           .arg(address.toString())
+                           .arg(port)
+                           .arg(server->errorString())};
 }
 
 void ScpiServer::acceptClients()

@@ -1,6 +1,8 @@
 #ifndef SCPISERVER_H
 #define SCPISERVER_H
 
+#include "common/result.h"
+
 #include <QHostAddress>
 #include <QObject>
 
@@ -16,7 +18,7 @@ class ScpiServer : public QObject
 public:
     ScpiServer(GeneratorSession &session, int maxClients, QObject *parent = nullptr);
 
-    bool listen(const QHostAddress &address, quint16 port, QString *error);
+    Result<void> listen(const QHostAddress &address, quint16 port);
     int clientCount() const { return clients; }
 
 private:

@@ -28,7 +28,7 @@ SessionOutcome refused(SessionStatus status, const QString &detail)
 GeneratorSession::GeneratorSession(const QString &requestedPort, PortLister listPorts,
                                    QObject *parent) :
     QObject(parent),
-    requestedPort(requestedPort),
+    requestedPort(resolvePortName(requestedPort)),
     listPorts(std::move(listPorts)),
     port(new QSerialPort(this)),
     writeTimer(new QTimer(this)),
@@ -218,6 +218,8 @@ void GeneratorSession::loseLink(const QString &reason)
 {
     if (!linkUp)
         return;
+    // First, so that an error the close below reports finds the link down.
+    linkUp = false;
     qCDebug(lcSession).noquote() << "link lost:" << reason;
     lossReason = reason;
     hangUpWatch->setEnabled(false);
@@ -227,7 +229,6 @@ void GeneratorSession::loseLink(const QString &reason)
     replyTimer->stop();
     port->close();
     port->clearError();
-    linkUp = false;
     forgetChannels();
     emit linkChanged(false);
     if (busy && !framesLeft.empty())
@@ -243,7 +244,7 @@ void GeneratorSession::forgetChannels()
     }
 }
 
-QString GeneratorSession::choosePort(QString *problem)
+Result<QString> GeneratorSession::choosePort()
 {
     if (!requestedPort.isEmpty())
         return requestedPort;
@@ -252,21 +253,20 @@ QString GeneratorSession::choosePort(QString *problem)
         if (!currentSerial.isEmpty() && candidate.serialNumber == currentSerial)
             return candidate.portName;
     }
-    if (found.size() != 1 || !currentSerial.isEmpty()) {
-        *problem = currentSerial.isEmpty()
-                           ? QStringLiteral("%1 generators found").arg(found.size())
-                           : QStringLiteral("generator %1 not found").arg(currentSerial);
-        return {};
-    }
+    if (found.size() != 1 || !currentSerial.isEmpty())
+        return Failure{currentSerial.isEmpty()
+                               ? QStringLiteral("%1 generators found").arg(found.size())
+                               : QStringLiteral("generator %1 not found").arg(currentSerial)};
     currentSerial = found.first().serialNumber;
     return found.first().portName;
 }
 
 void GeneratorSession::tryToOpen()
 {
-    QString problem;
-    const QString name = choosePort(&problem);
-    if (!name.isEmpty()) {
+    const Result<QString> chosen = choosePort();
+    QString problem = chosen.error();
+    if (chosen) {
+        const QString &name = chosen.value();
         currentPort = name;
         applyLinkSettings(*port, name);
         if (port->open(QIODevice::ReadWrite)) {

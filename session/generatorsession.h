@@ -125,7 +125,7 @@ private:
     void loseLink(const QString &reason);
     void forgetChannels();
     void tryToOpen();
-    QString choosePort(QString *problem);
+    Result<QString> choosePort();
 
     const QString requestedPort;
     const PortLister listPorts;

@@ -10,7 +10,8 @@
 Result<void> checkRequestedPort(const QString &port)
 {
     // The serial library takes a bare name as a name under /dev.
-    const QString path = port.contains(u'/') ? port : QStringLiteral("/dev/") + port;
+    const QString resolved = resolvePortName(port);
+    const QString path = resolved.contains(u'/') ? resolved : QStringLiteral("/dev/") + resolved;
     struct stat status = {};
     if (::stat(QFile::encodeName(path).constData(), &status) != 0)
         return {};
