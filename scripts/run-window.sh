@@ -26,7 +26,8 @@ link=$link_dir/generator
 simulator=$!
 window_pid=
 cleanup() {
-    [[ -n $window_pid ]] && kill "$window_pid" 2>/dev/null
+    # The whole group: under xvfb-run the window and Xvfb are its children.
+    [[ -n $window_pid ]] && kill -- "-$window_pid" 2>/dev/null
     kill "$simulator" 2>/dev/null && wait "$simulator" 2>/dev/null
     rm -rf "$link_dir"
 }
@@ -43,8 +44,9 @@ done
 [[ -L $link ]] || { echo "run-window.sh: kestrane-sim made no link at $link" >&2; exit 1; }
 echo "No generator attached: started the simulated one (kestrane-sim, state in $state); the window offers it as $link."
 
-# In the background, so that a signal to this script is handled at once.
-"${window[@]}" --port "$link" &
+# In the background, so that a signal to this script is handled at once, and
+# in a process group of its own, so that it can be ended whole.
+setsid "${window[@]}" --port "$link" &
 window_pid=$!
 status=0
 wait "$window_pid" || status=$?

@@ -17,30 +17,39 @@ fail() {
     exit 1
 }
 
-# Starts the script; sets script, window and simulator to their pids.
+alive() {
+    local pid
+    for pid in "$@"; do kill -0 "$pid" 2>/dev/null && return 0; done
+    return 1
+}
+
+# Starts the script; sets script, simulator, window and session (the
+# window's session: the window alone, or xvfb-run, Xvfb and the window).
 start() {
     bash "$source_dir/scripts/run-window.sh" "$build_dir" >"$XDG_RUNTIME_DIR/output" 2>&1 &
     script=$!
-    window= simulator=
+    window= simulator= session=
     for _ in $(seq 100); do
-        window=$(pgrep -P "$script" -x kestrane || true)
         simulator=$(pgrep -P "$script" -x kestrane-sim || true)
+        session=$(pgrep -P "$script" -x 'kestrane|xvfb-run' || true)
+        [[ -n $session ]] && window=$(pgrep -s "$session" -x kestrane || true)
         [[ -n $window && -n $simulator ]] && grep -q '^"/.*/generator"$' "$XDG_RUNTIME_DIR/output" && return
         sleep 0.1
     done
     fail "the window and the simulator did not both start"
 }
 
-# The script has ended, and with it the simulator and its link.
+# The script has ended, and with it the simulator, its link and the window's
+# whole session (which may take a moment to go after a signal).
 check_ended() {
     local what=$1
     for _ in $(seq 50); do
-        kill -0 "$script" 2>/dev/null || break
+        alive "$script" "$simulator" || pgrep -s "$session" >/dev/null || break
         sleep 0.1
     done
-    kill -0 "$script" 2>/dev/null && fail "$what: the script still runs"
-    kill -0 "$simulator" 2>/dev/null && fail "$what: kestrane-sim still runs"
-    kill -0 "$window" 2>/dev/null && fail "$what: the window still runs"
+    alive "$script" && fail "$what: the script still runs"
+    alive "$simulator" && fail "$what: kestrane-sim still runs"
+    pgrep -s "$session" >/dev/null && fail "$what: the window (or its Xvfb) still runs"
     compgen -G "$XDG_RUNTIME_DIR/kestrane-sim.*/generator" >/dev/null && fail "$what: the link is left"
     return 0
 }
@@ -56,4 +65,10 @@ check_ended "window killed"
 start
 kill -TERM "$script"
 check_ended "script stopped"
+
+# Without a display the window runs under xvfb-run, which must end too.
+if command -v xvfb-run >/dev/null; then
+    (unset QT_QPA_PLATFORM DISPLAY WAYLAND_DISPLAY && start && kill -TERM "$script" \
+        && check_ended "script stopped, window on Xvfb") || exit 1
+fi
 echo "run-window.sh: simulator started with the window and ended with it"
