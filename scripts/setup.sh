@@ -21,20 +21,22 @@ has_display() { [[ -n ${DISPLAY:-} || -n ${WAYLAND_DISPLAY:-} ]]; }
 if [[ $mode == run ]] && ! has_display; then
     packages+=(xvfb xauth)
 fi
-# The network daemon's tests drive it with a VISA client written elsewhere.
+configure=()
 if [[ $mode == test ]]; then
+    # The network daemon's tests drive it with a VISA client written elsewhere.
     packages+=(python3 python3-pyvisa python3-pyvisa-py)
-fi
-# The Tango device server and its test (python3-tango is the client).
-if [[ $mode == test ]]; then
+    # The Tango device server, always built for the tests, and its client.
     packages+=(libtango-dev python3-tango pkg-config)
+    configure+=(-DKESTRANE_TANGO=ON)
+    # The run script's test opens the window on a virtual display too.
+    packages+=(xvfb xauth procps)
 fi
 
 bash scripts/install-packages.sh "${packages[@]}"
 
 cmake -S . -B "$build_dir" -G Ninja \
     -DCMAKE_BUILD_TYPE=RelWithDebInfo \
-    -DKESTRANE_WERROR="${KESTRANE_WERROR:-OFF}"
+    -DKESTRANE_WERROR="${KESTRANE_WERROR:-OFF}" "${configure[@]}"
 cmake --build "$build_dir" --parallel
 
 if [[ $mode == test ]]; then
