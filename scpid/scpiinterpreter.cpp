@@ -46,7 +46,9 @@ std::variant<int, ScpiError> timeSteps(const QByteArray &text)
     if (const auto *error = std::get_if<ScpiError>(&parsed))
         return *error;
     const double ps = std::get<double>(parsed) / kSecondsPerPs;
-    if (!(ps >= 0 && ps <= kMaxTimePs + kStepPs)) // also refuses NaN
+    // Up to half a step above the largest time still rounds to it; the
+    // comparison also refuses NaN.
+    if (!(ps >= 0 && ps < kMaxTimePs + kStepPs / 2.0))
         return ScpiError{ScpiErrorCode::DataOutOfRange, QString::fromLatin1(text)};
     return toSteps(int(std::lround(ps)));
 }

@@ -20,12 +20,12 @@ constexpr int kMaxReplyTimeoutMs = 10000;
 }
 
 // A time the attributes would accept, as whole steps.
-int stepsFor(double timePs, const char *what)
+int stepsFor(double timePs, const char *what, const char *origin)
 {
     if (!(timePs >= 0 && timePs <= kMaxTimePs))
         fail("OutOfRange",
              QStringLiteral("%1 %2 ps is outside 0 to %3 ps").arg(what).arg(timePs).arg(kMaxTimePs),
-             "SetChannel");
+             origin);
     return toSteps(int(std::lround(timePs)));
 }
 
@@ -147,7 +147,8 @@ void KestranePulseGenerator::writeTime(int channel, PulseTime time, double timeP
 {
     std::optional<int> delaySteps;
     std::optional<int> widthSteps;
-    (time == PulseTime::Delay ? delaySteps : widthSteps) = toSteps(int(std::lround(timePs)));
+    (time == PulseTime::Delay ? delaySteps : widthSteps)
+            = stepsFor(timePs, time == PulseTime::Delay ? "delay" : "width", "write");
     check(calls("write")->setPulse(channel, delaySteps, widthSteps), channel);
     pushChannelEvents(channel);
 }
@@ -161,8 +162,8 @@ void KestranePulseGenerator::setChannel(const Tango::DevVarDoubleArray &argument
                             "width (ps)")
                      .arg(kChannelCount),
              "SetChannel");
-    const int delaySteps = stepsFor(arguments[1], "delay");
-    const int widthSteps = stepsFor(arguments[2], "width");
+    const int delaySteps = stepsFor(arguments[1], "delay", "SetChannel");
+    const int widthSteps = stepsFor(arguments[2], "width", "SetChannel");
     check(calls("SetChannel")->setPulse(int(channel), delaySteps, widthSteps), int(channel));
     pushChannelEvents(int(channel));
 }
