@@ -8,8 +8,9 @@ class QTcpSocket;
 class ScpiInterpreter;
 
 // One client: moves lines from its socket to its interpreter and answers
-// back. It holds at most one line and a bounded backlog of answers; beyond
-// that it stops reading and TCP makes the client wait.
+// back. It holds at most kMaxLineBytes of what the client sent and a bounded
+// backlog of answers; beyond that it stops reading and TCP makes the client
+// wait.
 class ScpiConnection : public QObject
 {
     Q_OBJECT
