@@ -4,6 +4,7 @@
 // round trip in plain POSIX calls), and how much memory a process showing it
 // needs.
 #include "app/dialog.h"
+#include "bench/quantile.h"
 #include "bench/rawroundtrip.h"
 #include "bench/startuptime.h"
 #include "device/generatorids.h"
@@ -16,7 +17,6 @@
 #include <QPushButton>
 #include <QTest>
 
-#include <algorithm>
 #include <cstdio>
 #include <sys/resource.h>
 #include <unistd.h>
@@ -32,21 +32,6 @@ constexpr double kStartupGoalRatio = 1.2;
 constexpr int kRoundTrips = 1000;
 constexpr double kGoalRatio = 1.5;
 const QByteArray kFrame = QByteArrayLiteral("01000091");
-
-// The value below which the given fraction of the values lie, interpolated
-// between neighbours.
-template<typename T>
-double quantile(QList<T> values, double fraction)
-{
-    if (values.isEmpty())
-        return 0.0;
-    std::sort(values.begin(), values.end());
-    const double position = fraction * double(values.size() - 1);
-    const auto below = qsizetype(position);
-    const qsizetype above = std::min(below + 1, values.size() - 1);
-    return double(values[below])
-           + (position - double(below)) * double(values[above] - values[below]);
-}
 
 double medianMs(const QList<qint64> &nanoseconds)
 {

@@ -2,6 +2,7 @@
 // round trip over TCP next to the raw round trip on a pseudo-terminal, the
 // rate eight clients reach together, the memory that 100,000 commands leave
 // behind, and the CPU time and wakeups of an idle daemon with a client.
+#include "bench/quantile.h"
 #include "bench/rawroundtrip.h"
 #include "terminal/rawterminal.h"
 
@@ -38,12 +39,6 @@ constexpr double kGoalRateRatio = 0.5;
 constexpr double kGoalMemoryMiB = 1.0;
 constexpr double kGoalIdleCpuMs = 10.0;
 const QByteArray kFrame = QByteArrayLiteral("01091182");
-
-double median(std::vector<qint64> values)
-{
-    std::sort(values.begin(), values.end());
-    return values.empty() ? -1.0 : double(values[values.size() / 2]);
-}
 
 // A blocking line-by-line client of the daemon.
 class LineSocket
@@ -259,8 +254,8 @@ int main(int argc, char *argv[])
             break;
         }
     }
-    const double scpiNs = median(scpi);
-    const double rawNs = median(raw);
+    const double scpiNs = quantile(scpi, 0.5);
+    const double rawNs = quantile(raw, 0.5);
 
     // Eight clients at once, each waiting for its own answers.
     std::vector<int> completed(kClients, 0);
