@@ -1,3 +1,4 @@
+#include "common/commandlineexit.h"
 #include "common/terminationsignals.h"
 #include "scpid/scpidoptions.h"
 #include "scpid/scpiserver.h"
@@ -36,14 +37,7 @@ int main(int argc, char *argv[])
 
     QCommandLineParser parser;
     const Result<ScpidOptions> options = parseScpidOptions(parser, app.arguments());
-    if (parser.isSet(QStringLiteral("help")))
-        parser.showHelp();
-    if (parser.isSet(QStringLiteral("version")))
-        parser.showVersion();
-    if (!options) {
-        std::fprintf(stderr, "%s\n%s", qPrintable(options.error()), qPrintable(parser.helpText()));
-        return kExitUsageError;
-    }
+    endOnHelpVersionOrUsageError(parser, options.error());
     qSetMessagePattern(
             QStringLiteral("kestrane-scpid: %{time yyyy-MM-ddThh:mm:ss.zzz} %{message}"));
     QLoggingCategory::setFilterRules(options->verbose ? QStringLiteral("kestrane.*.debug=true")

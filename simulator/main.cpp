@@ -1,3 +1,4 @@
+#include "common/commandlineexit.h"
 #include "common/terminationsignals.h"
 #include "simulator/generatorstate.h"
 #include "simulator/simulator.h"
@@ -39,14 +40,7 @@ int main(int argc, char *argv[])
 
     QCommandLineParser parser;
     const Result<SimulatorOptions> options = parseSimulatorOptions(parser, app.arguments());
-    if (parser.isSet(QStringLiteral("help")))
-        parser.showHelp();
-    if (parser.isSet(QStringLiteral("version")))
-        parser.showVersion();
-    if (!options) {
-        std::fprintf(stderr, "%s\n%s", qPrintable(options.error()), qPrintable(parser.helpText()));
-        return kExitUsageError;
-    }
+    endOnHelpVersionOrUsageError(parser, options.error());
 
     GeneratorState state;
     if (!options->statePath.isEmpty()) {
