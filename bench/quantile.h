@@ -12,7 +12,7 @@ double quantile(Container values, double fraction)
     if (values.empty())
         return 0.0;
     std::sort(values.begin(), values.end());
-    const std::size_t count = std::size_t(values.size());
+    const auto count = std::size_t(values.size());
     const double position = fraction * double(count - 1);
     const auto below = std::size_t(position);
     const std::size_t above = std::min(below + 1, count - 1);
