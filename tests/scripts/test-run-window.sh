@@ -31,7 +31,7 @@ start() {
     window= simulator= session=
     for _ in $(seq 100); do
         simulator=$(pgrep -P "$script" -x kestrane-sim || true)
-        session=$(pgrep -P "$script" -x 'kestrane|xvfb-run' || true)
+        session=$(pgrep -P "$script" -x kestrane || pgrep -P "$script" -x xvfb-run || true)
         [[ -n $session ]] && window=$(pgrep -s "$session" -x kestrane || true)
         [[ -n $window && -n $simulator ]] && grep -q '^"/.*/generator"$' "$XDG_RUNTIME_DIR/output" && return
         sleep 0.1
