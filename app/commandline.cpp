@@ -10,8 +10,8 @@ Result<QStringList> namedPortsFromCommandLine(QCommandLineParser &parser,
 {
     parser.setApplicationDescription(QCoreApplication::translate(
             "main", "Sets each channel's delay and pulse width of a Kestrane pulse generator."));
-    const QCommandLineOption help = parser.addHelpOption();
-    const QCommandLineOption version = parser.addVersionOption();
+    parser.addHelpOption();
+    parser.addVersionOption();
     const QCommandLineOption port(
             QStringLiteral("port"),
             QCoreApplication::translate("main",
@@ -23,10 +23,6 @@ Result<QStringList> namedPortsFromCommandLine(QCommandLineParser &parser,
 
     if (!parser.parse(arguments))
         return Failure{parser.errorText()};
-    if (parser.isSet(help))
-        parser.showHelp();
-    if (parser.isSet(version))
-        parser.showVersion();
     if (!parser.positionalArguments().isEmpty())
         return Failure{QStringLiteral("unexpected argument \"%1\"")
                                .arg(parser.positionalArguments().constFirst())};

@@ -7,9 +7,9 @@
 
 class QCommandLineParser;
 
-// Reads the window's own options from what Qt's options left of the command
-// line and returns the ports named with --port, in order. --help and
-// --version print their text and end the program, as Qt's parser does.
+// Reads the window's own options (with --help and --version, which the
+// caller acts on) from what Qt's options left of the command line and
+// returns the ports named with --port, in order.
 Result<QStringList> namedPortsFromCommandLine(QCommandLineParser &parser,
                                               const QStringList &arguments);
 

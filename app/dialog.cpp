@@ -3,7 +3,7 @@
 
 #include "device/commandframes.h"
 #include "device/exchange.h"
-#include "device/linksettings.h"
+#include "device/portopening.h"
 #include "pulse/pulsesteps.h"
 
 #include <QDebug>
@@ -55,8 +55,7 @@ void Dialog::on_pbConnect_clicked()
     const QString portName = ui->cbPortList->currentText();
     if (port->isOpen())
         port->close();
-    applyLinkSettings(*port, portName);
-    if (!port->open(QIODevice::ReadWrite)) {
+    if (!openGeneratorPort(*port, portName)) {
         qCritical() << "Fatal error: Can't open device";
         std::exit(EXIT_FAILURE);
     }
@@ -78,9 +77,9 @@ void Dialog::on_pbSet_clicked()
     ui->sbDelay->setValue(steps.delaySteps * kStepPs);
     ui->sbPulseWidth->setValue(steps.widthSteps * kStepPs);
 
-    const QString command = buildSetCommand(channel, steps.delaySteps, steps.widthSteps);
+    const QByteArray command = buildSetCommand(channel, steps.delaySteps, steps.widthSteps);
     qDebug() << "string result" << command;
-    exchangeCommand(*port, command.toLocal8Bit());
+    exchangeCommand(*port, command);
 }
 
 void Dialog::on_pbSave_clicked()

@@ -3,27 +3,19 @@
 #include "app/commandline.h"
 #include "app/dialog.h"
 
+#include "common/program.h"
+
 #include <QApplication>
 #include <QCommandLineParser>
 
-#include <cstdio>
-
-namespace {
-constexpr int kExitUsageError = 2;
-}
-
 int runWindow(QApplication &app)
 {
-    QApplication::setApplicationName(QStringLiteral("kestrane"));
-    QApplication::setApplicationVersion(QStringLiteral(KESTRANE_VERSION));
+    setProgramIdentity(QStringLiteral("kestrane"));
 
     QCommandLineParser parser;
     const Result<QStringList> namedPorts = namedPortsFromCommandLine(parser, app.arguments());
-    if (!namedPorts) {
-        std::fprintf(stderr, "kestrane: %s\nTry 'kestrane --help'.\n",
-                     qPrintable(namedPorts.error()));
-        return kExitUsageError;
-    }
+    if (const std::optional<int> exitCode = commandLineExit(parser, namedPorts.error()))
+        return *exitCode;
 
     Dialog dialog(systemPorts, namedPorts.value());
     dialog.show();

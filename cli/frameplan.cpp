@@ -16,8 +16,7 @@ PlannedFrame planSetFrame(int channel, int delayPs, int widthPs, const QString &
                           .arg(steps.widthSteps * kStepPs)
                           .arg(kBudgetSteps);
     }
-    const QByteArray frame
-            = buildSetCommand(channel, steps.delaySteps, steps.widthSteps).toLocal8Bit();
+    const QByteArray frame = buildSetCommand(channel, steps.delaySteps, steps.widthSteps);
     const QString fields
             = QStringLiteral("channel=%1 delay_ps=%2 width_ps=%3 applied_delay_ps=%4 "
                              "applied_width_ps=%5 delay_steps=%6 width_steps=%7 frame=%8")

@@ -1,10 +1,10 @@
 #include "cli/ctlrequest.h"
 #include "cli/frameplan.h"
 
+#include "common/program.h"
 #include "device/exchange.h"
-#include "device/generatorids.h"
-#include "device/linksettings.h"
 #include "device/portdiscovery.h"
+#include "device/portopening.h"
 #include "pulse/channelrecords.h"
 
 #include <QCommandLineParser>
@@ -18,19 +18,9 @@
 
 namespace {
 
-constexpr int kExitDeviceError = 1;
-constexpr int kExitOutputError = 1;
-constexpr int kExitInputError = 2;
-
 void printLine(std::FILE *stream, const QString &line)
 {
     std::fprintf(stream, "%s\n", qPrintable(line));
-}
-
-int fail(int exitCode, const QString &message)
-{
-    printLine(stderr, QStringLiteral("kestrane-ctl: ") + message);
-    return exitCode;
 }
 
 // A script reads stdout: a line it never got must not pass for success.
@@ -50,30 +40,12 @@ QString quoted(const QByteArray &reply)
     return text;
 }
 
-Result<QString> choosePort(const QString &requested)
-{
-    if (!requested.isEmpty())
-        return resolvePortName(requested);
-    const QList<PortDescription> found = generatorPorts(systemPorts());
-    if (found.size() == 1)
-        return found.first().portName;
-    if (found.isEmpty())
-        return Failure{QStringLiteral("no generator found (USB id %1); name a port with --port")
-                               .arg(generatorUsbId())};
-    QStringList names;
-    for (const PortDescription &port : found)
-        names.append(port.portName);
-    return Failure{QStringLiteral("%1 generators found (%2); pick one with --port")
-                           .arg(found.size())
-                           .arg(names.join(QStringLiteral(", ")))};
-}
-
 int listPorts()
 {
     for (const PortDescription &port : generatorPorts(systemPorts())) {
         const Result<void> printed = printOutput(port.portName + u'\t' + port.systemLocation);
         if (!printed)
-            return fail(kExitOutputError, printed.error());
+            return fail(kExitFailure, printed.error());
     }
     return 0;
 }
@@ -90,20 +62,20 @@ int sendFrames(QSerialPort &port, const QList<PlannedFrame> &frames, int replyTi
                                      .arg(QString::fromLatin1(planned.frame));
         const Result<QByteArray> unrequested = takeUnrequestedBytes(port);
         if (!unrequested)
-            return fail(kExitDeviceError, QStringLiteral("%1: not sent: the port failed: %2")
-                                                  .arg(name, unrequested.error()));
+            return fail(kExitFailure, QStringLiteral("%1: not sent: the port failed: %2")
+                                              .arg(name, unrequested.error()));
         if (!unrequested->isEmpty())
             printLine(stderr, QStringLiteral("kestrane-ctl: before %1: unrequested bytes %2")
                                       .arg(name, quoted(unrequested.value())));
         const Result<FrameReply> reply = exchangeFrameForReply(port, planned.frame, replyTimeoutMs);
         if (!reply)
-            return fail(kExitDeviceError, QStringLiteral("%1: %2").arg(name, reply.error()));
+            return fail(kExitFailure, QStringLiteral("%1: %2").arg(name, reply.error()));
         const Result<void> printed
                 = printOutput(planned.fields + QStringLiteral(" answer=") + quoted(reply->bytes));
         if (!printed)
-            return fail(kExitOutputError, printed.error());
+            return fail(kExitFailure, printed.error());
         if (!reply->complete && !reply->bytes.isEmpty())
-            return fail(kExitDeviceError,
+            return fail(kExitFailure,
                         QStringLiteral("%1: the reply did not end in a line feed within %2 ms")
                                 .arg(name)
                                 .arg(replyTimeoutMs));
@@ -140,28 +112,19 @@ int main(int argc, char *argv[])
 {
     QCoreApplication app(argc, argv);
 
-    QCoreApplication::setApplicationName(QStringLiteral("kestrane-ctl"));
-    QCoreApplication::setApplicationVersion(QStringLiteral(KESTRANE_VERSION));
+    setProgramIdentity(QStringLiteral("kestrane-ctl"));
 
     QCommandLineParser parser;
     const Result<CtlRequest> request = parseCtlRequest(parser, app.arguments());
-    if (parser.isSet(QStringLiteral("help"))) {
-        std::fputs(qPrintable(ctlHelpText(parser)), stdout);
-        return 0;
-    }
-    if (parser.isSet(QStringLiteral("version")))
-        parser.showVersion();
-    if (!request) {
-        std::fprintf(stderr, "kestrane-ctl: %s\nTry 'kestrane-ctl --help'.\n",
-                     qPrintable(request.error()));
-        return kExitInputError;
-    }
+    if (const std::optional<int> exitCode
+        = commandLineExit(parser, request.error(), ctlHelpText(parser)))
+        return *exitCode;
     if (request->command == CtlRequest::List)
         return listPorts();
 
     const Result<QList<PlannedFrame>> frames = plan(request.value());
     if (!frames)
-        return fail(kExitInputError, frames.error());
+        return fail(kExitUsage, frames.error());
     for (const PlannedFrame &planned : frames.value()) {
         if (!planned.warning.isEmpty())
             printLine(stderr, QStringLiteral("kestrane-ctl: warning: ") + planned.warning);
@@ -170,18 +133,17 @@ int main(int argc, char *argv[])
         for (const PlannedFrame &planned : frames.value()) {
             const Result<void> printed = printOutput(planned.fields);
             if (!printed)
-                return fail(kExitOutputError, printed.error());
+                return fail(kExitFailure, printed.error());
         }
         return 0;
     }
 
-    const Result<QString> portName = choosePort(request->portName);
-    if (!portName)
-        return fail(kExitDeviceError, portName.error());
+    const Result<PortDescription> chosen = chooseGeneratorPort(request->portName, systemPorts());
+    if (!chosen)
+        return fail(kExitFailure, chosen.error());
     QSerialPort port;
-    applyLinkSettings(port, portName.value());
-    if (!port.open(QIODevice::ReadWrite))
-        return fail(kExitDeviceError,
-                    QStringLiteral("cannot open %1: %2").arg(portName.value(), port.errorString()));
+    if (const Result<void> opened = openGeneratorPort(port, chosen->portName); !opened)
+        return fail(kExitFailure,
+                    QStringLiteral("cannot open %1: %2").arg(chosen->portName, opened.error()));
     return sendFrames(port, frames.value(), request->replyTimeoutMs);
 }

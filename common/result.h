@@ -6,22 +6,26 @@
 #include <optional>
 #include <utility>
 
-// What went wrong, in words for the user; converts to any failed Result.
+// What went wrong: by default in words for the user. Converts to any failed
+// Result with the same kind of error.
+template<typename E = QString>
 struct Failure
 {
-    QString error;
+    E error;
 };
+template<typename E>
+Failure(E) -> Failure<E>;
 
 // A value, or the reason there is none. The one way the core code reports
 // errors: a caller cannot drop one unnoticed.
-template<typename T>
+template<typename T, typename E = QString>
 class [[nodiscard]] Result
 {
 public:
     Result(T value) :
         stored(std::move(value))
     {}
-    Result(Failure failure) :
+    Result(Failure<E> failure) :
         reason(std::move(failure.error))
     {}
 
@@ -31,30 +35,31 @@ public:
     T &value() { return *stored; }
     const T *operator->() const { return &*stored; }
     T *operator->() { return &*stored; }
-    const QString &error() const { return reason; }
+    // Only meaningful when the result failed.
+    const E &error() const { return reason; }
 
 private:
     std::optional<T> stored;
-    QString reason;
+    E reason{};
 };
 
 // Success with nothing to hand back, or the reason for failing.
-template<>
-class [[nodiscard]] Result<void>
+template<typename E>
+class [[nodiscard]] Result<void, E>
 {
 public:
     Result() = default;
-    Result(Failure failure) :
+    Result(Failure<E> failure) :
         reason(std::move(failure.error)),
         failed(true)
     {}
 
     bool ok() const { return !failed; }
     explicit operator bool() const { return ok(); }
-    const QString &error() const { return reason; }
+    const E &error() const { return reason; }
 
 private:
-    QString reason;
+    E reason{};
     bool failed = false;
 };
 

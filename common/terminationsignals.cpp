@@ -37,3 +37,8 @@ bool quitOnTerminationSignals(QCoreApplication &app)
     }
     return true;
 }
+
+bool ignoreBrokenPipes()
+{
+    return std::signal(SIGPIPE, SIG_IGN) != SIG_ERR;
+}

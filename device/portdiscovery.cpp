@@ -3,6 +3,7 @@
 #include "device/generatorids.h"
 
 #include <QFileInfo>
+#include <QStringList>
 #include <QSerialPortInfo>
 
 QList<PortDescription> systemPorts()
@@ -29,4 +30,34 @@ QList<PortDescription> generatorPorts(const QList<PortDescription> &ports)
             found.append(port);
     }
     return found;
+}
+
+Result<PortDescription> chooseGeneratorPort(const QString &requested,
+                                            const QList<PortDescription> &ports,
+                                            const QString &serialNumber)
+{
+    if (!requested.isEmpty()) {
+        const QString path = resolvePortName(requested);
+        return PortDescription{path, path};
+    }
+    const QList<PortDescription> found = generatorPorts(ports);
+    if (!serialNumber.isEmpty()) {
+        for (const PortDescription &candidate : found) {
+            if (candidate.serialNumber == serialNumber)
+                return candidate;
+        }
+        return Failure{QStringLiteral("generator %1 not found").arg(serialNumber)};
+    }
+    if (found.size() == 1)
+        return found.first();
+    if (found.isEmpty())
+        return Failure{QStringLiteral("no generator found (USB id %1)").arg(generatorUsbId())};
+    QStringList names;
+    for (const PortDescription &port : found)
+        names.append(port.serialNumber.isEmpty() ? port.portName
+                                                 : QStringLiteral("%1 (serial number %2)")
+                                                           .arg(port.portName, port.serialNumber));
+    return Failure{QStringLiteral("%1 generators found: %2; name the port to use")
+                           .arg(found.size())
+                           .arg(names.join(QStringLiteral(", ")))};
 }

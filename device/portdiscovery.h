@@ -1,6 +1,8 @@
 #ifndef PORTDISCOVERY_H
 #define PORTDISCOVERY_H
 
+#include "common/result.h"
+
 #include <QList>
 #include <QString>
 
@@ -29,5 +31,13 @@ QString resolvePortName(const QString &requested);
 
 // The ports behind which a generator sits, in the order given.
 QList<PortDescription> generatorPorts(const QList<PortDescription> &ports);
+
+// The port to use: the requested one, resolved as above; without one, the
+// one generator among `ports` or, once a generator's serial number is known,
+// the generator with that number wherever it is now. The failure says what
+// was found, in the same words for every program.
+Result<PortDescription> chooseGeneratorPort(const QString &requested,
+                                            const QList<PortDescription> &ports,
+                                            const QString &serialNumber = {});
 
 #endif // PORTDISCOVERY_H

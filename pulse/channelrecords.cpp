@@ -23,7 +23,7 @@ bool isWholeNumber(const QString &field)
 
 } // namespace
 
-Failure recordFailure(const QString &source, int lineNumber, const QString &reason)
+Failure<> recordFailure(const QString &source, int lineNumber, const QString &reason)
 {
     return {QStringLiteral("%1:%2: %3").arg(source).arg(lineNumber).arg(reason)};
 }
@@ -80,7 +80,7 @@ Result<QString> readChannelFile(const QString &path)
     // Checked before opening: opening a FIFO would block, reading a device
     // might never end.
     const QFileInfo info(path);
-    const Failure tooLarge{
+    const Failure<> tooLarge{
             QStringLiteral("%1: larger than %2 bytes").arg(path).arg(kMaxChannelFileBytes)};
     if (info.exists() && !info.isFile())
         return Failure{QStringLiteral("%1: not a regular file").arg(path)};

@@ -30,7 +30,7 @@ Result<QList<ChannelRecord>> parseChannelRecords(const QString &source, const QS
                                                  int maxTime);
 
 // "SOURCE:LINE: reason", as a parse error reads.
-Failure recordFailure(const QString &source, int lineNumber, const QString &reason);
+Failure<> recordFailure(const QString &source, int lineNumber, const QString &reason);
 
 // The text of a regular file (a symbolic link to one is fine) of at most
 // kMaxChannelFileBytes, decoded as UTF-8. Anything else (a device, a FIFO,

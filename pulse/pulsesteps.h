@@ -1,6 +1,10 @@
 #ifndef PULSESTEPS_H
 #define PULSESTEPS_H
 
+#include "common/result.h"
+
+#include <QString>
+
 // The generator counts delay and width in steps of 11 ps; the two of one
 // channel together may not exceed 511 steps.
 constexpr int kStepPs = 11;
@@ -20,7 +24,24 @@ int toSteps(int timePs);
 // is never reduced.
 int clampWidthSteps(int delaySteps, int widthSteps);
 
-// What the generator is sent for the times a user entered.
+// What the generator is sent for the times a user entered in the window.
 PulseSteps pulseStepsFor(int delayPs, int widthPs);
+
+// Why a pair of times cannot go to the generator as it is.
+struct PulseRefusal
+{
+    enum Reason { OutOfRange, OverBudget };
+    Reason reason = OutOfRange;
+    QString detail; // for people
+};
+
+// For programs that must never change what they were asked for: a time in
+// ps rounded to the nearest step, refused when outside 0 to kMaxTimePs or
+// not a number. `what` names it in the refusal ("delay", "width").
+Result<int, PulseRefusal> checkedTimeSteps(double timePs, const QString &what);
+
+// Both times as checkedTimeSteps makes them, refused as well when together
+// they exceed the budget. Nothing is clamped.
+Result<PulseSteps, PulseRefusal> checkedPulseSteps(double delayPs, double widthPs);
 
 #endif // PULSESTEPS_H

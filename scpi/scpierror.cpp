@@ -33,6 +33,8 @@ const char *standardText(ScpiErrorCode code)
         return "Hardware error";
     case ScpiErrorCode::HardwareMissing:
         return "Hardware missing";
+    case ScpiErrorCode::DeviceSpecificError:
+        return "Device-specific error";
     case ScpiErrorCode::QueueOverflow:
         return "Queue overflow";
     }

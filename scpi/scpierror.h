@@ -19,6 +19,7 @@ enum class ScpiErrorCode : int {
     TooMuchData = -223,
     HardwareError = -240,
     HardwareMissing = -241,
+    DeviceSpecificError = -300,
     QueueOverflow = -350,
 };
 

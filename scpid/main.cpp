@@ -1,4 +1,4 @@
-#include "common/commandlineexit.h"
+#include "common/program.h"
 #include "common/terminationsignals.h"
 #include "scpid/scpidoptions.h"
 #include "scpid/scpiserver.h"
@@ -11,33 +11,15 @@
 
 #include <cstdio>
 
-namespace {
-
-constexpr int kExitFailure = 1;
-constexpr int kExitUsageError = 2;
-
-void report(const QString &message)
-{
-    std::fprintf(stderr, "kestrane-scpid: %s\n", qPrintable(message));
-}
-
-int fail(int exitCode, const QString &message)
-{
-    report(message);
-    return exitCode;
-}
-
-} // namespace
-
 int main(int argc, char *argv[])
 {
     QCoreApplication app(argc, argv);
-    QCoreApplication::setApplicationName(QStringLiteral("kestrane-scpid"));
-    QCoreApplication::setApplicationVersion(QStringLiteral(KESTRANE_VERSION));
+    setProgramIdentity(QStringLiteral("kestrane-scpid"));
 
     QCommandLineParser parser;
     const Result<ScpidOptions> options = parseScpidOptions(parser, app.arguments());
-    endOnHelpVersionOrUsageError(parser, options.error());
+    if (const std::optional<int> exitCode = commandLineExit(parser, options.error()))
+        return *exitCode;
     qSetMessagePattern(
             QStringLiteral("kestrane-scpid: %{time yyyy-MM-ddThh:mm:ss.zzz} %{message}"));
     QLoggingCategory::setFilterRules(options->verbose ? QStringLiteral("kestrane.*.debug=true")
@@ -46,12 +28,12 @@ int main(int argc, char *argv[])
     if (options->port.isEmpty()) {
         const Result<void> single = checkSingleGenerator(systemPorts());
         if (!single)
-            return fail(kExitUsageError, single.error());
+            return fail(kExitUsage, single.error());
     } else if (const Result<void> usable = checkRequestedPort(options->port); !usable) {
         return fail(kExitFailure, usable.error());
     }
-    if (!quitOnTerminationSignals(app))
-        return fail(kExitFailure, QStringLiteral("cannot watch for termination signals"));
+    if (!quitOnTerminationSignals(app) || !ignoreBrokenPipes())
+        return fail(kExitFailure, QStringLiteral("cannot set up its signal handling"));
 
     GeneratorSession session(options->port);
     session.setReplyTimeoutMs(options->replyTimeoutMs);
@@ -59,11 +41,10 @@ int main(int argc, char *argv[])
     if (const Result<void> listening = server.listen(options->listenAddress, options->tcpPort);
         !listening)
         return fail(kExitFailure, listening.error());
-    report(QStringLiteral("serving %1 on %2 port %3")
-                   .arg(options->port.isEmpty() ? QStringLiteral("the generator attached")
-                                                : options->port,
-                        options->listenAddress.toString())
-                   .arg(options->tcpPort));
+    const QString served
+            = options->port.isEmpty() ? QStringLiteral("the generator attached") : options->port;
+    std::fprintf(stderr, "kestrane-scpid: serving %s on %s port %d\n", qPrintable(served),
+                 qPrintable(options->listenAddress.toString()), int(options->tcpPort));
     session.start();
     return app.exec();
 }

@@ -27,9 +27,13 @@ ScpiError errorFor(const SessionOutcome &outcome)
     case SessionStatus::LinkDown:
         return {ScpiErrorCode::HardwareMissing, outcome.detail};
     case SessionStatus::OutOfRange:
+    case SessionStatus::OverBudget:
         return {ScpiErrorCode::DataOutOfRange, outcome.detail};
-    case SessionStatus::Conflict:
-        return {ScpiErrorCode::SettingsConflict, outcome.detail};
+    case SessionStatus::OtherTimeUnknown:
+        return {ScpiErrorCode::SettingsConflict,
+                outcome.detail + QStringLiteral(": set both with TIMing")};
+    case SessionStatus::Refused:
+        return {ScpiErrorCode::DeviceSpecificError, outcome.detail};
     }
     return {};
 }
@@ -39,18 +43,13 @@ QByteArray seconds(int steps)
     return QByteArray::number(steps * kStepPs * kSecondsPerPs, 'E', 3);
 }
 
-// Whole 11 ps steps, rounded as the window rounds.
-std::variant<int, ScpiError> timeSteps(const QByteArray &text)
+// A time in ps; the session rounds it and checks its range.
+std::variant<double, ScpiError> timePs(const QByteArray &text)
 {
     const auto parsed = parseScpiNumber(text, "S", {0, kMaxTimePs * kSecondsPerPs});
     if (const auto *error = std::get_if<ScpiError>(&parsed))
         return *error;
-    const double ps = std::get<double>(parsed) / kSecondsPerPs;
-    // Up to half a step above the largest time still rounds to it; the
-    // comparison also refuses NaN.
-    if (!(ps >= 0 && ps < kMaxTimePs + kStepPs / 2.0))
-        return ScpiError{ScpiErrorCode::DataOutOfRange, QString::fromLatin1(text)};
-    return toSteps(int(std::lround(ps)));
+    return std::get<double>(parsed) / kSecondsPerPs;
 }
 
 std::variant<int, ScpiError> registerValue(const QByteArray &text)
@@ -159,23 +158,23 @@ bool ScpiInterpreter::run(const ScpiCommand &command)
 
 bool ScpiInterpreter::runSetting(const ScpiCommand &command)
 {
-    QList<int> steps;
+    QList<double> times;
     for (const QByteArray &parameter : command.parameters) {
-        const auto parsed = timeSteps(parameter);
+        const auto parsed = timePs(parameter);
         if (const auto *error = std::get_if<ScpiError>(&parsed)) {
             status.pushError(*error);
             return true;
         }
-        steps.append(std::get<int>(parsed));
+        times.append(std::get<double>(parsed));
     }
-    std::optional<int> delay;
-    std::optional<int> width;
+    std::optional<double> delay;
+    std::optional<double> width;
     if (command.header == ScpiHeader::Width)
-        width = steps.first();
+        width = times.first();
     else
-        delay = steps.first();
+        delay = times.first();
     if (command.header == ScpiHeader::Timing)
-        width = steps.last();
+        width = times.last();
     sendToGenerator([&](auto done) { session.setPulse(command.suffix, delay, width, done); });
     return false;
 }

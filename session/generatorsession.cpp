@@ -1,7 +1,7 @@
 #include "session/generatorsession.h"
 
 #include "device/commandframes.h"
-#include "device/linksettings.h"
+#include "device/portopening.h"
 
 #include <QDebug>
 #include <QLoggingCategory>
@@ -17,10 +17,13 @@ Q_LOGGING_CATEGORY(lcSession, "kestrane.session")
 namespace {
 
 constexpr int kReopenIntervalMs = 1000;
+// How the generator says that it did not take a frame.
+const QByteArray kRefusalReply = QByteArrayLiteral("ERR");
 
-SessionOutcome refused(SessionStatus status, const QString &detail)
+SessionStatus statusFor(PulseRefusal::Reason reason)
 {
-    return {status, detail};
+    return reason == PulseRefusal::OverBudget ? SessionStatus::OverBudget
+                                              : SessionStatus::OutOfRange;
 }
 
 } // namespace
@@ -33,16 +36,18 @@ GeneratorSession::GeneratorSession(const QString &requestedPort, PortLister list
     port(new QSerialPort(this)),
     writeTimer(new QTimer(this)),
     replyTimer(new QTimer(this)),
+    lateTimer(new QTimer(this)),
     reopenTimer(new QTimer(this)),
-    currentPort(requestedPort)
+    currentPort(this->requestedPort)
 {
-    writeTimer->setSingleShot(true);
-    replyTimer->setSingleShot(true);
+    for (QTimer *timer : {writeTimer, replyTimer, lateTimer})
+        timer->setSingleShot(true);
     replyTimer->setTimerType(Qt::PreciseTimer);
     reopenTimer->setInterval(kReopenIntervalMs);
     connect(writeTimer, &QTimer::timeout, this,
             [this] { loseLink(QStringLiteral("the frame was not written in time")); });
-    connect(replyTimer, &QTimer::timeout, this, &GeneratorSession::finishFrame);
+    connect(replyTimer, &QTimer::timeout, this, [this] { finishFrame(true); });
+    connect(lateTimer, &QTimer::timeout, this, &GeneratorSession::endLateWait);
     connect(reopenTimer, &QTimer::timeout, this, &GeneratorSession::tryToOpen);
     connect(port, &QSerialPort::readyRead, this, &GeneratorSession::onReadyRead);
     connect(port, &QSerialPort::bytesWritten, this, &GeneratorSession::onBytesWritten);
@@ -51,6 +56,20 @@ GeneratorSession::GeneratorSession(const QString &requestedPort, PortLister list
         if (error != QSerialPort::NoError && error != QSerialPort::TimeoutError && port->isOpen())
             loseLink(port->errorString());
     });
+}
+
+GeneratorSession::~GeneratorSession()
+{
+    ending = true;
+    port->disconnect(this);
+    const SessionOutcome ended{SessionStatus::LinkDown, QStringLiteral("the session ended")};
+    if (running)
+        std::exchange(running, std::nullopt)->done(ended);
+    while (!queue.empty()) {
+        const Completion done = std::move(queue.front().done);
+        queue.pop_front();
+        done(ended);
+    }
 }
 
 void GeneratorSession::start()
@@ -65,10 +84,15 @@ std::optional<PulseSteps> GeneratorSession::channel(int channel) const
     return channels[size_t(channel - 1)];
 }
 
-void GeneratorSession::setPulse(int channel, std::optional<int> delaySteps,
-                                std::optional<int> widthSteps, Completion done)
+bool GeneratorSession::isIdle() const
 {
-    enqueue([=] { return planPulse(channel, delaySteps, widthSteps); }, std::move(done));
+    return !running && !lateFrame && queue.empty();
+}
+
+void GeneratorSession::setPulse(int channel, std::optional<double> delayPs,
+                                std::optional<double> widthPs, Completion done)
+{
+    enqueue([=] { return planPulse(channel, delayPs, widthPs); }, std::move(done));
 }
 
 void GeneratorSession::save(Completion done)
@@ -82,71 +106,82 @@ void GeneratorSession::resetChannels(Completion done)
             [] {
                 Plan plan;
                 for (int channel = 1; channel <= kChannelCount; ++channel)
-                    plan.frames.push_back({buildSetCommand(channel, 0, 0).toLatin1(), channel, {}});
+                    plan.frames.push_back({buildSetCommand(channel, 0, 0), channel, {}});
                 return plan;
             },
             std::move(done));
 }
 
-GeneratorSession::Plan GeneratorSession::planPulse(int channel, std::optional<int> delaySteps,
-                                                   std::optional<int> widthSteps) const
+void GeneratorSession::afterPending(Completion then)
 {
+    enqueue([] { return Plan{}; }, std::move(then));
+}
+
+GeneratorSession::Plan GeneratorSession::planPulse(int channel, std::optional<double> delayPs,
+                                                   std::optional<double> widthPs) const
+{
+    const auto refused = [](SessionStatus status, const QString &detail) {
+        return Plan{{}, SessionOutcome{status, detail}};
+    };
     if (channel < 1 || channel > kChannelCount)
-        return {{},
-                refused(SessionStatus::OutOfRange, QStringLiteral("no channel %1").arg(channel))};
-    if (delaySteps.value_or(0) < 0 || widthSteps.value_or(0) < 0)
-        return {{}, refused(SessionStatus::OutOfRange, QStringLiteral("negative time"))};
-    const std::optional<PulseSteps> known = this->channel(channel);
-    if ((!delaySteps || !widthSteps) && !known) {
-        if (!linkUp)
-            return {{}, refused(SessionStatus::LinkDown, QStringLiteral("no generator"))};
-        return {{},
-                refused(SessionStatus::Conflict,
-                        QStringLiteral("the %1 of channel %2 is unknown: set both with TIMing")
-                                .arg(delaySteps ? QStringLiteral("width") : QStringLiteral("delay"))
-                                .arg(channel))};
+        return refused(SessionStatus::OutOfRange, QStringLiteral("no channel %1").arg(channel));
+    for (const auto &[time, what] : {std::pair(delayPs, "delay"), std::pair(widthPs, "width")}) {
+        if (!time)
+            continue;
+        if (const auto steps = checkedTimeSteps(*time, QLatin1String(what)); !steps)
+            return refused(SessionStatus::OutOfRange, steps.error().detail);
     }
-    const PulseSteps steps{delaySteps ? *delaySteps : known->delaySteps,
-                           widthSteps ? *widthSteps : known->widthSteps};
-    if (steps.delaySteps + steps.widthSteps > kBudgetSteps)
-        return {{},
-                refused(SessionStatus::OutOfRange,
-                        QStringLiteral("delay plus width is %1 steps, more than %2")
-                                .arg(steps.delaySteps + steps.widthSteps)
-                                .arg(kBudgetSteps))};
-    const QString frame = buildSetCommand(channel, steps.delaySteps, steps.widthSteps);
-    return {{Frame{frame.toLatin1(), channel, steps}}, std::nullopt};
+    const std::optional<PulseSteps> known = this->channel(channel);
+    if ((!delayPs || !widthPs) && !known) {
+        if (!linkUp)
+            return refused(SessionStatus::LinkDown, QStringLiteral("no generator"));
+        return refused(SessionStatus::OtherTimeUnknown,
+                       QStringLiteral("the %1 of channel %2 is unknown")
+                               .arg(delayPs ? QStringLiteral("width") : QStringLiteral("delay"))
+                               .arg(channel));
+    }
+    // A known time is a whole number of steps and rounds to itself.
+    const Result<PulseSteps, PulseRefusal> steps
+            = checkedPulseSteps(delayPs ? *delayPs : known->delaySteps * double(kStepPs),
+                                widthPs ? *widthPs : known->widthSteps * double(kStepPs));
+    if (!steps)
+        return refused(statusFor(steps.error().reason), steps.error().detail);
+    const QByteArray frame = buildSetCommand(channel, steps->delaySteps, steps->widthSteps);
+    return {{Frame{frame, channel, steps.value()}}, std::nullopt};
 }
 
 void GeneratorSession::enqueue(std::function<Plan()> plan, Completion done)
 {
+    if (ending)
+        return done({SessionStatus::LinkDown, QStringLiteral("the session ended")});
     queue.push_back({std::move(plan), std::move(done)});
     runNext();
 }
 
 void GeneratorSession::runNext()
 {
-    if (busy || queue.empty())
+    if (running || lateFrame || queue.empty())
         return;
     const QScopedValueRollback<bool> startingNow(starting, true);
     Queued next = std::move(queue.front());
     queue.pop_front();
-    busy = true;
-    runningDone = std::move(next.done);
+    running = Running{{}, std::move(next.done), {}};
     Plan plan = next.plan();
     if (plan.refusal)
         return finishCommand(*plan.refusal);
+    if (plan.frames.empty())
+        return finishCommand({});
     if (!linkUp)
-        return finishCommand(refused(SessionStatus::LinkDown, QStringLiteral("no generator")));
-    framesLeft = std::move(plan.frames);
+        return finishCommand({SessionStatus::LinkDown, QStringLiteral("no generator")});
+    running->framesLeft = std::move(plan.frames);
     sendFrame();
 }
 
 void GeneratorSession::sendFrame()
 {
-    const QByteArray &frame = framesLeft.front().bytes;
+    const QByteArray &frame = running->framesLeft.front().bytes;
     reply.clear();
-    unwrittenBytes = frame.size();
+    frameState = FrameState::Writing;
     qCDebug(lcSession) << "sent" << frame;
     writeTimer->start(kWriteTimeoutMs);
     const qint64 written = port->write(frame);
@@ -155,53 +190,93 @@ void GeneratorSession::sendFrame()
         return; // the write found the link gone
     if (written != frame.size())
         return loseLink(QStringLiteral("the frame could not be written: ") + port->errorString());
+    onBytesWritten();
 }
 
-void GeneratorSession::onBytesWritten(qint64 count)
+// Counts nothing: whatever an earlier frame left to report, the frame is
+// out once the port holds nothing more to write.
+void GeneratorSession::onBytesWritten()
 {
-    if (!busy || unwrittenBytes <= 0)
+    if (frameState != FrameState::Writing || port->bytesToWrite() > 0)
         return;
-    unwrittenBytes -= count;
-    if (unwrittenBytes <= 0) {
-        writeTimer->stop();
-        replyTimer->start(replyTimeoutMs);
-    }
+    frameState = FrameState::AwaitingReply;
+    writeTimer->stop();
+    replyTimer->start(replyTimeoutMs);
 }
 
 void GeneratorSession::onReadyRead()
 {
     const QByteArray bytes = port->readAll();
-    if (!busy || framesLeft.empty()) {
+    if (lateFrame) {
+        lateReply += bytes;
+        if (lateReply.endsWith('\n'))
+            endLateWait();
+        return;
+    }
+    if (frameState == FrameState::Idle) {
         qCDebug(lcSession) << "unsolicited" << bytes;
         return;
     }
+    // A reply may overtake the port's report that the frame went out.
     reply += bytes;
     if (reply.endsWith('\n'))
-        finishFrame();
+        finishFrame(false);
 }
 
-void GeneratorSession::finishFrame()
+void GeneratorSession::finishFrame(bool timedOut)
 {
+    frameState = FrameState::Idle;
     writeTimer->stop();
     replyTimer->stop();
-    const Frame frame = framesLeft.front();
-    framesLeft.pop_front();
+    const Frame frame = running->framesLeft.front();
+    running->framesLeft.pop_front();
     lastReplyBytes = reply;
     qCDebug(lcSession) << "reply" << reply;
-    if (frame.channel != 0) {
-        channels[size_t(frame.channel - 1)] = frame.steps;
-        emit channelChanged(frame.channel);
+    judgeReply(frame, reply, false);
+    if (timedOut) {
+        lateFrame = frame;
+        lateReply.clear();
+        lateTimer->start(replyTimeoutMs);
     }
-    if (framesLeft.empty())
-        return finishCommand({});
-    sendFrame();
+    if (running->framesLeft.empty())
+        return finishCommand(running->outcome);
+    if (!lateFrame)
+        sendFrame();
+}
+
+// Replies are logged, not judged, but for a refusal: a refused channel's
+// setting is no longer known.
+void GeneratorSession::judgeReply(const Frame &frame, const QByteArray &bytes, bool late)
+{
+    const bool refusal = bytes.startsWith(kRefusalReply);
+    if (frame.channel != 0 && (refusal || !late))
+        setChannel(frame.channel, refusal ? std::nullopt : std::optional<PulseSteps>(frame.steps));
+    // Nothing is sent while a late reply is awaited: a command still running
+    // is the one the frame belongs to.
+    if (refusal && running && running->outcome.status == SessionStatus::Done)
+        running->outcome
+                = {SessionStatus::Refused, QStringLiteral("the generator answered %1 to %2")
+                                                   .arg(QString::fromLatin1(bytes.trimmed()),
+                                                        QString::fromLatin1(frame.bytes))};
+}
+
+void GeneratorSession::endLateWait()
+{
+    lateTimer->stop();
+    const Frame frame = *std::exchange(lateFrame, std::nullopt);
+    if (!lateReply.isEmpty()) {
+        qCDebug(lcSession) << "late reply to" << frame.bytes << lateReply;
+        lastReplyBytes = lateReply;
+        judgeReply(frame, lateReply, true);
+    }
+    if (running && !running->framesLeft.empty())
+        return sendFrame();
+    runNext();
 }
 
 void GeneratorSession::finishCommand(const SessionOutcome &outcome)
 {
-    framesLeft.clear();
-    busy = false;
-    Completion done = std::exchange(runningDone, nullptr);
+    const Completion done = std::exchange(running, std::nullopt)->done;
     // A command that ends while it is being started is answered later, so
     // that `done` never runs inside the call that queued the command.
     const bool answerLater = starting;
@@ -225,51 +300,51 @@ void GeneratorSession::loseLink(const QString &reason)
     hangUpWatch->setEnabled(false);
     hangUpWatch->deleteLater();
     hangUpWatch = nullptr;
-    writeTimer->stop();
-    replyTimer->stop();
+    for (QTimer *timer : {writeTimer, replyTimer, lateTimer})
+        timer->stop();
+    frameState = FrameState::Idle;
+    lateFrame.reset();
     port->close();
     port->clearError();
     forgetChannels();
     emit linkChanged(false);
-    if (busy && !framesLeft.empty())
-        finishCommand(refused(SessionStatus::LinkLost, reason));
+    if (running)
+        finishCommand({SessionStatus::LinkLost, reason});
+    else
+        runNext();
     reopenTimer->start();
+}
+
+void GeneratorSession::setChannel(int channel, std::optional<PulseSteps> steps)
+{
+    std::optional<PulseSteps> &known = channels[size_t(channel - 1)];
+    const bool changed = known.has_value() != steps.has_value()
+                         || (steps
+                             && (known->delaySteps != steps->delaySteps
+                                 || known->widthSteps != steps->widthSteps));
+    known = steps;
+    if (changed)
+        emit channelChanged(channel);
 }
 
 void GeneratorSession::forgetChannels()
 {
-    for (int channel = 1; channel <= kChannelCount; ++channel) {
-        if (std::exchange(channels[size_t(channel - 1)], std::nullopt))
-            emit channelChanged(channel);
-    }
-}
-
-Result<QString> GeneratorSession::choosePort()
-{
-    if (!requestedPort.isEmpty())
-        return requestedPort;
-    const QList<PortDescription> found = generatorPorts(listPorts());
-    for (const PortDescription &candidate : found) {
-        if (!currentSerial.isEmpty() && candidate.serialNumber == currentSerial)
-            return candidate.portName;
-    }
-    if (found.size() != 1 || !currentSerial.isEmpty())
-        return Failure{currentSerial.isEmpty()
-                               ? QStringLiteral("%1 generators found").arg(found.size())
-                               : QStringLiteral("generator %1 not found").arg(currentSerial)};
-    currentSerial = found.first().serialNumber;
-    return found.first().portName;
+    for (int channel = 1; channel <= kChannelCount; ++channel)
+        setChannel(channel, std::nullopt);
 }
 
 void GeneratorSession::tryToOpen()
 {
-    const Result<QString> chosen = choosePort();
+    const Result<PortDescription> chosen
+            = chooseGeneratorPort(requestedPort, listPorts(), currentSerial);
     QString problem = chosen.error();
     if (chosen) {
-        const QString &name = chosen.value();
+        const QString &name = chosen->portName;
         currentPort = name;
-        applyLinkSettings(*port, name);
-        if (port->open(QIODevice::ReadWrite)) {
+        const Result<void> opened = openGeneratorPort(*port, name);
+        if (opened) {
+            if (requestedPort.isEmpty())
+                currentSerial = chosen->serialNumber;
             qCDebug(lcSession).noquote() << "link up:" << name;
             lastOpenProblem.clear();
             linkUp = true;
@@ -282,8 +357,7 @@ void GeneratorSession::tryToOpen()
             emit linkChanged(true);
             return;
         }
-        problem = name + QStringLiteral(": ") + port->errorString();
-        port->clearError();
+        problem = name + QStringLiteral(": ") + opened.error();
     }
     if (problem != lastOpenProblem)
         qCDebug(lcSession).noquote() << "waiting for the generator:" << problem;

@@ -14,18 +14,19 @@
 //   once. Commands from every caller run one exchange at a time, in the order
 //   queued; `done` is called on the session's thread, never from inside the
 //   call that queued it, with a SessionOutcome that tells the command's fate.
+//   Times are in ps; the session rounds and checks them (pulse/pulsesteps.h).
 // - channel(), isLinkUp(), portName(), serialNumber() and lastReply() read the
 //   session's current knowledge. The generator cannot be read back: a channel
-//   is known only once this session has set it since the link last came up.
+//   is known only once this session has set it since the link last came up,
+//   and not after the generator refused it. A front end answering a query
+//   reads them from afterPending(), so that the answer reflects every command
+//   queued before the query by anyone; isIdle() says when it may read at once.
 // - linkChanged() and channelChanged() say when that knowledge changes, for
 //   front ends that push change events.
 // - Every member must be used on the session's thread. A front end serving
-//   requests on other threads (a Tango device server's ORB threads) crosses
-//   over with QMetaObject::invokeMethod(session, functor,
-//   Qt::BlockingQueuedConnection), queuing the command with a `done` that
-//   fulfils a std::promise (held by a std::shared_ptr: `done` is copied), and
-//   then waits on the future on its own thread.
-//   The Qt thread never waits for anyone.
+//   requests on other threads uses SessionCalls (session/sessioncalls.h).
+// - Commands still queued when the session is destroyed are answered then,
+//   with LinkDown; their `done` must not use the session any more.
 
 #include "device/exchange.h"
 #include "device/portdiscovery.h"
@@ -46,11 +47,13 @@ class QSocketNotifier;
 class QTimer;
 
 enum class SessionStatus {
-    Done,       // every frame went out; the replies were collected, not judged
-    LinkLost,   // this command found the link gone (SCPI -240)
-    LinkDown,   // the link was already down: nothing sent (SCPI -241)
-    OutOfRange, // a channel outside 1 to 16, or delay plus width over budget (SCPI -222)
-    Conflict,   // only delay or width given while the other is unknown (SCPI -221)
+    Done,             // every frame went out and none was refused
+    LinkLost,         // the link broke during this command
+    LinkDown,         // there was no link: nothing was sent
+    OutOfRange,       // a channel or a time outside its range: nothing was sent
+    OverBudget,       // delay plus width over the budget: nothing was sent
+    OtherTimeUnknown, // delay or width alone while the other is unknown: nothing was sent
+    Refused,          // the generator answered a frame with "ERR"
 };
 
 struct SessionOutcome
@@ -70,23 +73,29 @@ public:
     // and, once found, the generator with the same USB serial number.
     explicit GeneratorSession(const QString &requestedPort, PortLister listPorts = systemPorts,
                               QObject *parent = nullptr);
+    ~GeneratorSession() override;
 
     void setReplyTimeoutMs(int timeoutMs) { replyTimeoutMs = timeoutMs; }
     void start();
 
     // A missing delay or width keeps the channel's known value.
-    void setPulse(int channel, std::optional<int> delaySteps, std::optional<int> widthSteps,
+    void setPulse(int channel, std::optional<double> delayPs, std::optional<double> widthPs,
                   Completion done);
     void save(Completion done);
     // Every channel to delay 0 and width 0, one frame each.
     void resetChannels(Completion done);
+    // Calls `then` once every command queued before has been answered, with
+    // Done (or LinkDown when the session ends first).
+    void afterPending(Completion then);
+    // Nothing queued or running: what the session knows is final for now.
+    bool isIdle() const;
 
     bool isLinkUp() const { return linkUp; }
     // The port served or last tried; empty while discovery finds none.
     QString portName() const { return currentPort; }
     QString serialNumber() const { return currentSerial; }
     std::optional<PulseSteps> channel(int channel) const;
-    // The reply to the last exchange, as received.
+    // The generator's last reply, as received.
     QByteArray lastReply() const { return lastReplyBytes; }
     // While the link is down: why reopening fails, or else how it was lost.
     QString linkProblem() const { return lastOpenProblem.isEmpty() ? lossReason : lastOpenProblem; }
@@ -113,36 +122,50 @@ private:
         std::function<Plan()> plan;
         Completion done;
     };
+    struct Running
+    {
+        std::deque<Frame> framesLeft;
+        Completion done;
+        SessionOutcome outcome;
+    };
+    enum class FrameState { Idle, Writing, AwaitingReply };
 
     void enqueue(std::function<Plan()> plan, Completion done);
-    Plan planPulse(int channel, std::optional<int> delaySteps, std::optional<int> widthSteps) const;
+    Plan planPulse(int channel, std::optional<double> delayPs, std::optional<double> widthPs) const;
     void runNext();
     void sendFrame();
+    void onBytesWritten();
     void onReadyRead();
-    void onBytesWritten(qint64 count);
-    void finishFrame();
+    void finishFrame(bool timedOut);
+    void judgeReply(const Frame &frame, const QByteArray &bytes, bool late);
+    void endLateWait();
     void finishCommand(const SessionOutcome &outcome);
     void loseLink(const QString &reason);
+    void setChannel(int channel, std::optional<PulseSteps> steps);
     void forgetChannels();
     void tryToOpen();
-    Result<QString> choosePort();
 
     const QString requestedPort;
     const PortLister listPorts;
     QSerialPort *port;
     QTimer *writeTimer;
     QTimer *replyTimer;
+    QTimer *lateTimer;
     QTimer *reopenTimer;
     QSocketNotifier *hangUpWatch = nullptr; // while the port is open
     int replyTimeoutMs = kReplyTimeoutMs;
 
     std::deque<Queued> queue;
-    bool busy = false;
+    std::optional<Running> running;
     bool starting = false; // inside runNext()
-    std::deque<Frame> framesLeft;
-    Completion runningDone;
-    qint64 unwrittenBytes = 0;
+    bool ending = false;   // inside the destructor
+    FrameState frameState = FrameState::Idle;
     QByteArray reply;
+    // A frame whose reply did not come in time: nothing is sent until that
+    // reply comes or another timeout passes, so a late reply is never taken
+    // for the next frame's.
+    std::optional<Frame> lateFrame;
+    QByteArray lateReply;
 
     bool linkUp = false;
     QString currentPort;

@@ -1,7 +1,6 @@
 #include "session/requestedport.h"
 
 #include <QFile>
-#include <QStringList>
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -30,15 +29,7 @@ Result<void> checkRequestedPort(const QString &port)
 
 Result<void> checkSingleGenerator(const QList<PortDescription> &ports)
 {
-    const QList<PortDescription> found = generatorPorts(ports);
-    if (found.size() <= 1)
+    if (generatorPorts(ports).size() <= 1)
         return {};
-    QStringList names;
-    for (const PortDescription &port : found)
-        names.append(port.serialNumber.isEmpty() ? port.portName
-                                                 : QStringLiteral("%1 (serial number %2)")
-                                                           .arg(port.portName, port.serialNumber));
-    return Failure{QStringLiteral("%1 generators attached: %2; pick one with --port")
-                           .arg(found.size())
-                           .arg(names.join(QStringLiteral(", ")))};
+    return Failure{chooseGeneratorPort({}, ports).error()};
 }

@@ -1,4 +1,4 @@
-#include "common/commandlineexit.h"
+#include "common/program.h"
 #include "common/terminationsignals.h"
 #include "simulator/generatorstate.h"
 #include "simulator/simulator.h"
@@ -11,15 +11,6 @@
 #include <cstdio>
 
 namespace {
-
-constexpr int kExitLinkError = 1;
-constexpr int kExitUsageError = 2;
-
-int fail(int exitCode, const QString &message)
-{
-    std::fprintf(stderr, "kestrane-sim: %s\n", qPrintable(message));
-    return exitCode;
-}
 
 Result<void> openLink(RawTerminal &link, const SimulatorOptions &options)
 {
@@ -35,27 +26,27 @@ Result<void> openLink(RawTerminal &link, const SimulatorOptions &options)
 int main(int argc, char *argv[])
 {
     QCoreApplication app(argc, argv);
-    QCoreApplication::setApplicationName(QStringLiteral("kestrane-sim"));
-    QCoreApplication::setApplicationVersion(QStringLiteral(KESTRANE_VERSION));
+    setProgramIdentity(QStringLiteral("kestrane-sim"));
 
     QCommandLineParser parser;
     const Result<SimulatorOptions> options = parseSimulatorOptions(parser, app.arguments());
-    endOnHelpVersionOrUsageError(parser, options.error());
+    if (const std::optional<int> exitCode = commandLineExit(parser, options.error()))
+        return *exitCode;
 
     GeneratorState state;
     if (!options->statePath.isEmpty()) {
         const Result<GeneratorState> loaded = GeneratorState::load(options->statePath);
         if (!loaded)
-            return fail(kExitUsageError, loaded.error());
+            return fail(kExitUsage, loaded.error());
         state = loaded.value();
     }
 
     RawTerminal link;
     const Result<void> opened = openLink(link, options.value());
     if (!opened)
-        return fail(kExitLinkError, opened.error());
+        return fail(kExitFailure, opened.error());
     if (!quitOnTerminationSignals(app))
-        return fail(kExitLinkError, QStringLiteral("cannot watch for termination signals"));
+        return fail(kExitFailure, QStringLiteral("cannot watch for termination signals"));
 
     std::printf("%s\n", qPrintable(link.devicePath()));
     std::fflush(stdout);
@@ -63,8 +54,8 @@ int main(int argc, char *argv[])
     Simulator simulator(options.value(), state, link);
     QObject::connect(&simulator, &Simulator::hungUp, &app, [&app] { app.exit(0); });
     QObject::connect(&simulator, &Simulator::linkFailed, &app, [&](const QString &reason) {
-        fail(kExitLinkError, QStringLiteral("%1: %2").arg(link.devicePath(), reason));
-        app.exit(kExitLinkError);
+        fail(kExitFailure, QStringLiteral("%1: %2").arg(link.devicePath(), reason));
+        app.exit(kExitFailure);
     });
     simulator.start();
     return app.exec();

@@ -19,16 +19,6 @@ constexpr int kMaxReplyTimeoutMs = 10000;
                                    std::string("KestranePulseGenerator::") + origin);
 }
 
-// A time the attributes would accept, as whole steps.
-int stepsFor(double timePs, const char *what, const char *origin)
-{
-    if (!(timePs >= 0 && timePs <= kMaxTimePs))
-        fail("OutOfRange",
-             QStringLiteral("%1 %2 ps is outside 0 to %3 ps").arg(what).arg(timePs).arg(kMaxTimePs),
-             origin);
-    return toSteps(int(std::lround(timePs)));
-}
-
 QString statusText(const LinkView &link)
 {
     if (link.up)
@@ -145,11 +135,10 @@ void KestranePulseGenerator::readTime(Tango::Attribute &attribute, int channel, 
 
 void KestranePulseGenerator::writeTime(int channel, PulseTime time, double timePs)
 {
-    std::optional<int> delaySteps;
-    std::optional<int> widthSteps;
-    (time == PulseTime::Delay ? delaySteps : widthSteps)
-            = stepsFor(timePs, time == PulseTime::Delay ? "delay" : "width", "write");
-    check(calls("write")->setPulse(channel, delaySteps, widthSteps), channel);
+    std::optional<double> delayPs;
+    std::optional<double> widthPs;
+    (time == PulseTime::Delay ? delayPs : widthPs) = timePs;
+    check(calls("write")->setPulse(channel, delayPs, widthPs), channel);
     pushChannelEvents(channel);
 }
 
@@ -162,9 +151,7 @@ void KestranePulseGenerator::setChannel(const Tango::DevVarDoubleArray &argument
                             "width (ps)")
                      .arg(kChannelCount),
              "SetChannel");
-    const int delaySteps = stepsFor(arguments[1], "delay", "SetChannel");
-    const int widthSteps = stepsFor(arguments[2], "width", "SetChannel");
-    check(calls("SetChannel")->setPulse(int(channel), delaySteps, widthSteps), int(channel));
+    check(calls("SetChannel")->setPulse(int(channel), arguments[1], arguments[2]), int(channel));
     pushChannelEvents(int(channel));
 }
 
@@ -202,13 +189,20 @@ void KestranePulseGenerator::check(const SessionOutcome &outcome, int channel) c
              QStringLiteral("No link to the generator; nothing was sent: %1").arg(outcome.detail),
              "exchange");
     case SessionStatus::OutOfRange:
+        fail("OutOfRange",
+             QStringLiteral("Channel %1: %2; nothing was sent").arg(channel).arg(outcome.detail),
+             "exchange");
+    case SessionStatus::Refused:
+        fail("GeneratorRefused", QStringLiteral("Channel %1: %2").arg(channel).arg(outcome.detail),
+             "exchange");
+    case SessionStatus::OverBudget:
         fail("BudgetExceeded",
              QStringLiteral("Channel %1: %2, the generator's budget (%3 ps); nothing was sent")
                      .arg(channel)
                      .arg(outcome.detail)
                      .arg(kMaxTimePs),
              "exchange");
-    case SessionStatus::Conflict:
+    case SessionStatus::OtherTimeUnknown:
         fail("ValueUnknown",
              QStringLiteral("Channel %1: the generator cannot be read back and this server has "
                             "not set the channel yet; set delay and width together with "

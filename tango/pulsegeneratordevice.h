@@ -1,7 +1,7 @@
 #ifndef PULSEGENERATORDEVICE_H
 #define PULSEGENERATORDEVICE_H
 
-#include "tango/sessioncalls.h"
+#include "session/sessioncalls.h"
 
 #include <tango/tango.h>
 

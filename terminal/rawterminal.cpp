@@ -13,7 +13,7 @@
 
 namespace {
 
-Failure systemError(const QString &what)
+Failure<> systemError(const QString &what)
 {
     return {QStringLiteral("%1: %2").arg(what, QString::fromLocal8Bit(std::strerror(errno)))};
 }
@@ -43,7 +43,7 @@ Result<void> RawTerminal::openPseudoTerminal()
 {
     ioFd = posix_openpt(O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
     if (ioFd < 0 || grantpt(ioFd) != 0 || unlockpt(ioFd) != 0) {
-        const Failure failure = systemError(QStringLiteral("cannot open a pseudo-terminal"));
+        const Failure<> failure = systemError(QStringLiteral("cannot open a pseudo-terminal"));
         close();
         return failure;
     }
@@ -51,7 +51,7 @@ Result<void> RawTerminal::openPseudoTerminal()
     path = QString::fromLocal8Bit(name);
     spareDeviceFd = ::open(name, O_RDWR | O_NOCTTY | O_CLOEXEC);
     if (spareDeviceFd < 0 || !makeRaw(spareDeviceFd, B0)) {
-        const Failure failure = systemError(path);
+        const Failure<> failure = systemError(path);
         close();
         return failure;
     }
@@ -63,7 +63,7 @@ Result<void> RawTerminal::openSerialPort(const QString &devicePath)
     path = devicePath;
     ioFd = ::open(QFile::encodeName(path).constData(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
     if (ioFd < 0 || !makeRaw(ioFd, B500000)) {
-        const Failure failure = systemError(path);
+        const Failure<> failure = systemError(path);
         close();
         return failure;
     }

@@ -1,7 +1,9 @@
-#include "device/linksettings.h"
+#include "device/portopening.h"
 #include "tests/support/pseudoterminal.h"
 
+#include <QFile>
 #include <QProcess>
+#include <QTemporaryDir>
 #include <QSerialPort>
 #include <QTest>
 
@@ -19,28 +21,32 @@ private slots:
 void TestConnectFailure::connect_data()
 {
     QTest::addColumn<bool>("existing");
-    QTest::addColumn<bool>("busy");
+    QTest::addColumn<QString>("heldAs");
     QTest::addColumn<int>("exitCode");
 
-    QTest::newRow("port gone after discovery") << false << false << 1;
-    QTest::newRow("port held by another program") << true << true << 1;
-    QTest::newRow("free port, then a normal close") << true << false << 0;
+    QTest::newRow("port gone after discovery") << false << QString() << 1;
+    QTest::newRow("port held by another program") << true << QStringLiteral("same name") << 1;
+    QTest::newRow("held under another name") << true << QStringLiteral("by-id-link") << 1;
+    QTest::newRow("free port, then a normal close") << true << QString() << 0;
 }
 
 void TestConnectFailure::connect()
 {
     QFETCH(bool, existing);
-    QFETCH(bool, busy);
+    QFETCH(QString, heldAs);
     QFETCH(int, exitCode);
 
     PseudoTerminal device;
     QVERIFY(device.isValid());
     const QString path
             = existing ? device.devicePath() : QStringLiteral("/dev/kestrane-no-such-port");
+    // Another Kestrane program, which may name the device otherwise.
     QSerialPort otherProgram;
-    if (busy) {
-        applyLinkSettings(otherProgram, path);
-        QVERIFY(otherProgram.open(QIODevice::ReadWrite));
+    QTemporaryDir folder;
+    const QString otherName = heldAs == QLatin1String("same name") ? path : folder.filePath(heldAs);
+    if (!heldAs.isEmpty()) {
+        QVERIFY(otherName == path || QFile::link(path, otherName));
+        QVERIFY(openGeneratorPort(otherProgram, otherName));
     }
 
     QProcess window;

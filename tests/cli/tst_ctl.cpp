@@ -3,9 +3,12 @@
 #include "tests/support/testfiles.h"
 
 #include "device/portdiscovery.h"
+#include "device/portopening.h"
+#include "tests/support/pseudoterminal.h"
 
 #include <QFile>
 #include <QProcess>
+#include <QSerialPort>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -375,6 +378,19 @@ void TestCtl::deviceErrors()
     QCOMPARE(missing.exitCode, 1);
     QCOMPARE(missing.errors, "kestrane-ctl: cannot open /dev/kestrane-no-such-port: "
                              "No such file or directory\n");
+
+    // Another program drives the generator, opened by another name.
+    PseudoTerminal device;
+    QTemporaryDir folder;
+    const QString otherName = folder.filePath(QStringLiteral("by-id-link"));
+    QVERIFY(QFile::link(device.devicePath(), otherName));
+    QSerialPort otherProgram;
+    QVERIFY(openGeneratorPort(otherProgram, otherName));
+    const CtlResult held = runCtl({"--port", device.devicePath(), "save"});
+    QCOMPARE(held.exitCode, 1);
+    QCOMPARE(held.errors,
+             "kestrane-ctl: cannot open " + device.devicePath() + ": in use by another program\n");
+    QCOMPARE(device.readPending(), QByteArray());
 
     // Without --port the tool needs exactly one generator on this machine.
     const qsizetype generators = generatorPorts(systemPorts()).size();

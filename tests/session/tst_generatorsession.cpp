@@ -5,12 +5,19 @@
 #include "tests/support/pseudoterminal.h"
 
 #include <QElapsedTimer>
+#include <QFile>
 #include <QSignalSpy>
+#include <QTemporaryDir>
 #include <QTest>
 
+#include <cmath>
+#include <fcntl.h>
 #include <memory>
+#include <unistd.h>
 
-using Optional = std::optional<int>;
+using Optional = std::optional<double>;
+Q_DECLARE_METATYPE(Optional)
+Q_DECLARE_METATYPE(SessionStatus)
 
 namespace {
 
@@ -55,6 +62,14 @@ private slots:
     void init();
     void cleanup();
     void replyEndsAtLineFeedAndLateBytesStayUnattributed();
+    void lateReplyNeverAnswersTheNextFrame();
+    void refusalIsAnErrorAndForgetsTheChannel_data();
+    void refusalIsAnErrorAndForgetsTheChannel();
+    void timesAreCheckedBeforeAnythingIsSent_data();
+    void timesAreCheckedBeforeAnythingIsSent();
+    void stuckWriteLosesTheLink();
+    void anotherProgramHoldsTheGenerator();
+    void queuedCommandsAreAnsweredWhenTheSessionEnds();
     void hangUpWhileIdle();
     void hangUpDuringExchange();
     void reopensTheGeneratorWithTheSameSerialNumber();
@@ -112,9 +127,156 @@ void TestGeneratorSession::replyEndsAtLineFeedAndLateBytesStayUnattributed()
     QCOMPARE(session->lastReply(), QByteArray());
 }
 
+void TestGeneratorSession::lateReplyNeverAnswersTheNextFrame()
+{
+    session->setReplyTimeoutMs(300);
+    std::optional<SessionOutcome> set;
+    std::optional<SessionOutcome> saved;
+    session->setPulse(1, 11, 22, [&set](const SessionOutcome &result) { set = result; });
+    session->save([&saved](const SessionOutcome &result) { saved = result; });
+    QCOMPARE(received(*generatorEnd, 8), QByteArray("01001002"));
+
+    // Past the reply timeout, the next frame waits for the late reply.
+    QTest::qWait(400);
+    QVERIFY(set && set->status == SessionStatus::Done);
+    QCOMPARE(generatorEnd->readPending(), QByteArray());
+    QVERIFY(generatorEnd->write("OK\r\n"));
+    QCOMPARE(received(*generatorEnd, 3), QByteArray("SAV"));
+    QVERIFY(generatorEnd->write("ERR\r\n"));
+    QTRY_VERIFY_WITH_TIMEOUT(saved.has_value(), kWaitMs);
+    QCOMPARE(saved->status, SessionStatus::Refused);
+    QCOMPARE(session->lastReply(), QByteArray("ERR\r\n"));
+}
+
+void TestGeneratorSession::refusalIsAnErrorAndForgetsTheChannel_data()
+{
+    QTest::addColumn<int>("replyDelayMs");
+    QTest::addColumn<SessionStatus>("status");
+
+    QTest::newRow("in time") << 0 << SessionStatus::Refused;
+    QTest::newRow("after the timeout") << 150 << SessionStatus::Done;
+}
+
+void TestGeneratorSession::refusalIsAnErrorAndForgetsTheChannel()
+{
+    QFETCH(int, replyDelayMs);
+    QFETCH(SessionStatus, status);
+
+    session->setReplyTimeoutMs(100);
+    QCOMPARE(setPulse(*session, 5, 11, 11).status, SessionStatus::Done);
+    QCOMPARE(received(*generatorEnd, 8), QByteArray("05001001"));
+    std::optional<SessionOutcome> outcome;
+    session->setPulse(5, 22, 22, [&outcome](const SessionOutcome &result) { outcome = result; });
+    QCOMPARE(received(*generatorEnd, 8), QByteArray("05002002"));
+    QTest::qWait(replyDelayMs);
+    QVERIFY(generatorEnd->write("ERR\r\n"));
+    QTRY_VERIFY_WITH_TIMEOUT(outcome.has_value(), kWaitMs);
+    QCOMPARE(outcome->status, status);
+    // Nobody knows what the generator holds now.
+    QTRY_VERIFY_WITH_TIMEOUT(!session->channel(5), kWaitMs);
+    QTRY_VERIFY_WITH_TIMEOUT(session->isIdle(), kWaitMs);
+}
+
+void TestGeneratorSession::timesAreCheckedBeforeAnythingIsSent_data()
+{
+    QTest::addColumn<int>("channel");
+    QTest::addColumn<Optional>("delayPs");
+    QTest::addColumn<Optional>("widthPs");
+    QTest::addColumn<SessionStatus>("status");
+    QTest::addColumn<QByteArray>("frame");
+
+    const Optional none;
+    QTest::newRow("rounded to steps") << 3 << Optional(1000) << Optional(2000)
+                                      << SessionStatus::Done << QByteArray("03091182");
+    QTest::newRow("both edges") << 16 << Optional(5621) << Optional(0) << SessionStatus::Done
+                                << QByteArray("16511000");
+    QTest::newRow("half a step rounds up")
+            << 1 << Optional(5.5) << Optional(0) << SessionStatus::Done << QByteArray("01001000");
+    QTest::newRow("no channel 0") << 0 << Optional(0) << Optional(0) << SessionStatus::OutOfRange
+                                  << QByteArray();
+    QTest::newRow("no channel 17")
+            << 17 << Optional(0) << Optional(0) << SessionStatus::OutOfRange << QByteArray();
+    QTest::newRow("negative") << 1 << Optional(-1) << Optional(0) << SessionStatus::OutOfRange
+                              << QByteArray();
+    QTest::newRow("above the largest time")
+            << 1 << Optional(0) << Optional(5621.5) << SessionStatus::OutOfRange << QByteArray();
+    QTest::newRow("not a number") << 1 << Optional(std::nan("")) << Optional(0)
+                                  << SessionStatus::OutOfRange << QByteArray();
+    QTest::newRow("over the budget, never clamped")
+            << 1 << Optional(3000) << Optional(3000) << SessionStatus::OverBudget << QByteArray();
+    QTest::newRow("width alone while unknown")
+            << 2 << none << Optional(11) << SessionStatus::OtherTimeUnknown << QByteArray();
+    QTest::newRow("out of range before unknown")
+            << 2 << Optional(-11) << none << SessionStatus::OutOfRange << QByteArray();
+}
+
+void TestGeneratorSession::timesAreCheckedBeforeAnythingIsSent()
+{
+    QFETCH(int, channel);
+    QFETCH(Optional, delayPs);
+    QFETCH(Optional, widthPs);
+    QFETCH(SessionStatus, status);
+    QFETCH(QByteArray, frame);
+
+    QCOMPARE(setPulse(*session, channel, delayPs, widthPs).status, status);
+    QCOMPARE(received(*generatorEnd, int(frame.size())), frame);
+    QCOMPARE(session->channel(channel).has_value(), !frame.isEmpty());
+}
+
+void TestGeneratorSession::stuckWriteLosesTheLink()
+{
+    // Fill what the line holds: the generator end takes nothing more.
+    const int fd = ::open(QFile::encodeName(generatorEnd->devicePath()).constData(),
+                          O_WRONLY | O_NONBLOCK | O_NOCTTY);
+    QVERIFY(fd >= 0);
+    // The kernel moves what was written on in the background: full is when
+    // writes keep failing.
+    const QByteArray filler(4096, 'x');
+    for (int refused = 0; refused < 5;) {
+        const bool taken = ::write(fd, filler.constData(), size_t(filler.size())) > 0;
+        refused = taken ? 0 : refused + 1;
+        if (!taken)
+            QTest::qSleep(20);
+    }
+    ::close(fd);
+
+    QElapsedTimer clock;
+    clock.start();
+    QCOMPARE(setPulse(*session, 1, 0, 0).status, SessionStatus::LinkLost);
+    QVERIFY(clock.elapsed() < 1000);
+}
+
+void TestGeneratorSession::anotherProgramHoldsTheGenerator()
+{
+    // The same device under another name, as /dev/serial/by-id/... names a ttyACM.
+    QTemporaryDir folder;
+    const QString otherName = folder.filePath(QStringLiteral("by-id-link"));
+    QVERIFY(QFile::link(generatorEnd->devicePath(), otherName));
+    GeneratorSession second(otherName);
+    QSignalSpy link(&second, &GeneratorSession::linkChanged);
+    second.start();
+    QVERIFY(!second.isLinkUp());
+    QCOMPARE(second.linkProblem(), otherName + QStringLiteral(": in use by another program"));
+
+    session.reset();
+    QVERIFY(link.wait(kWaitMs));
+    QVERIFY(second.isLinkUp());
+}
+
+void TestGeneratorSession::queuedCommandsAreAnsweredWhenTheSessionEnds()
+{
+    QList<SessionStatus> answers;
+    const auto record = [&answers](const SessionOutcome &result) { answers.append(result.status); };
+    session->save(record);
+    session->afterPending(record);
+    session->setPulse(1, 0, 0, record);
+    session.reset();
+    QCOMPARE(answers, QList<SessionStatus>(3, SessionStatus::LinkDown));
+}
+
 void TestGeneratorSession::hangUpWhileIdle()
 {
-    QCOMPARE(setPulse(*session, 7, 1, 2).status, SessionStatus::Done);
+    QCOMPARE(setPulse(*session, 7, 11, 22).status, SessionStatus::Done);
     QSignalSpy link(session.get(), &GeneratorSession::linkChanged);
     QSignalSpy changed(session.get(), &GeneratorSession::channelChanged);
 
@@ -123,8 +285,8 @@ void TestGeneratorSession::hangUpWhileIdle()
     QCOMPARE(link.first().first().toBool(), false);
     QCOMPARE(changed.count(), 1);
     QVERIFY(!session->channel(7));
-    QCOMPARE(setPulse(*session, 7, 1, 2).status, SessionStatus::LinkDown);
-    QCOMPARE(setPulse(*session, 7, 1, Optional()).status, SessionStatus::LinkDown);
+    QCOMPARE(setPulse(*session, 7, 11, 22).status, SessionStatus::LinkDown);
+    QCOMPARE(setPulse(*session, 7, 11, Optional()).status, SessionStatus::LinkDown);
 }
 
 void TestGeneratorSession::hangUpDuringExchange()
@@ -160,8 +322,8 @@ void TestGeneratorSession::reopensTheGeneratorWithTheSameSerialNumber()
     QTRY_COMPARE_WITH_TIMEOUT(link.count(), 2, kWaitMs);
     QVERIFY(clock.elapsed() <= 1500); // one reopen attempt a second, on a busy machine
     QCOMPARE(discovering.portName(), replugged.devicePath());
-    QCOMPARE(setPulse(discovering, 1, 2, Optional()).status, SessionStatus::Conflict);
-    QCOMPARE(setPulse(discovering, 1, 2, 3).status, SessionStatus::Done);
+    QCOMPARE(setPulse(discovering, 1, 22, Optional()).status, SessionStatus::OtherTimeUnknown);
+    QCOMPARE(setPulse(discovering, 1, 22, 33).status, SessionStatus::Done);
     QCOMPARE(replugged.read(8, kWaitMs), QByteArray("01002003"));
     QCOMPARE(other.readPending(), QByteArray());
 }
@@ -195,8 +357,8 @@ void TestGeneratorSession::severalGeneratorsAreNamed()
             = checkSingleGenerator({generator(QStringLiteral("ttyACM0"), {}), other,
                                     generator(QStringLiteral("ttyACM3"), QStringLiteral("4A5B"))});
     QVERIFY(!two.ok());
-    QCOMPARE(two.error(), QStringLiteral("2 generators attached: ttyACM0, ttyACM3 (serial number "
-                                         "4A5B); pick one with --port"));
+    QCOMPARE(two.error(), QStringLiteral("2 generators found: ttyACM0, ttyACM3 (serial number "
+                                         "4A5B); name the port to use"));
 }
 
 QTEST_GUILESS_MAIN(TestGeneratorSession)

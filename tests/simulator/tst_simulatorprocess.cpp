@@ -175,7 +175,8 @@ void TestSimulatorProcess::badOptions()
     QCOMPARE(simulator->exitStatus(), QProcess::NormalExit);
     QCOMPARE(simulator->exitCode(), 2);
     const QString errors = QString::fromLocal8Bit(simulator->readAllStandardError());
-    QVERIFY2(errors.contains(complaint) && errors.contains("Usage:"), qPrintable(errors));
+    QVERIFY2(errors.contains(complaint) && errors.contains("Try 'kestrane-sim --help'."),
+             qPrintable(errors));
     QCOMPARE(simulator->readAllStandardOutput(), QByteArray());
 }
 

@@ -1,4 +1,4 @@
-#include "tango/sessioncalls.h"
+#include "session/sessioncalls.h"
 
 #include <QCoreApplication>
 #include <QThread>
@@ -41,11 +41,11 @@ SessionOutcome SessionCalls::await(
     return result.get();
 }
 
-SessionOutcome SessionCalls::setPulse(int channel, std::optional<int> delaySteps,
-                                      std::optional<int> widthSteps)
+SessionOutcome SessionCalls::setPulse(int channel, std::optional<double> delayPs,
+                                      std::optional<double> widthPs)
 {
     return await([&](GeneratorSession::Completion done) {
-        session->setPulse(channel, delaySteps, widthSteps, std::move(done));
+        session->setPulse(channel, delayPs, widthPs, std::move(done));
     });
 }
 
@@ -62,9 +62,16 @@ SessionOutcome SessionCalls::resetChannels()
 
 std::optional<PulseSteps> SessionCalls::channel(int channel) const
 {
-    std::optional<PulseSteps> steps;
-    onQtThread([&] { steps = session->channel(channel); });
-    return steps;
+    auto steps = std::make_shared<std::promise<std::optional<PulseSteps>>>();
+    std::future<std::optional<PulseSteps>> result = steps->get_future();
+    onQtThread([&] {
+        GeneratorSession *reading = session;
+        reading->afterPending([steps, reading, channel](const SessionOutcome &outcome) {
+            steps->set_value(outcome.status == SessionStatus::Done ? reading->channel(channel)
+                                                                   : std::nullopt);
+        });
+    });
+    return result.get();
 }
 
 LinkView SessionCalls::link() const

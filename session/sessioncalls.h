@@ -9,7 +9,7 @@
 #include <memory>
 #include <optional>
 
-// What a device server shows of the link.
+// What a front end shows of the link.
 struct LinkView
 {
     bool up = false;
@@ -17,25 +17,29 @@ struct LinkView
     QString problem;  // why it is down
 };
 
-// A GeneratorSession driven from Tango's ORB threads. Every call runs on
-// the Qt thread through a blocking queued invocation and, for commands,
-// then waits on the calling thread for the session's outcome: the Qt
-// thread never waits for Tango. Never call these from the Qt thread but
-// for open() and the destructor.
+// A GeneratorSession for front ends whose requests arrive on threads of
+// their own (a Tango device server's ORB threads). Every call crosses to the
+// Qt thread through a blocking queued invocation and, for commands and
+// channel reads, then waits on the calling thread for the session's answer:
+// the Qt thread never waits for anyone. Never call these from the Qt thread
+// but for open() and the destructor.
 class SessionCalls
 {
 public:
     // Makes and starts the session on the Qt thread.
     static std::unique_ptr<SessionCalls> open(const QString &port, int replyTimeoutMs);
+    // Ends the session on the Qt thread; whatever it still had queued is
+    // answered LinkDown.
     ~SessionCalls();
     SessionCalls(const SessionCalls &) = delete;
     SessionCalls &operator=(const SessionCalls &) = delete;
 
-    SessionOutcome setPulse(int channel, std::optional<int> delaySteps,
-                            std::optional<int> widthSteps);
+    SessionOutcome setPulse(int channel, std::optional<double> delayPs,
+                            std::optional<double> widthPs);
     SessionOutcome save();
     SessionOutcome resetChannels();
 
+    // What the session knows once every command queued before is answered.
     std::optional<PulseSteps> channel(int channel) const;
     LinkView link() const;
 

@@ -1,0 +1,37 @@
+#include "common/program.h"
+
+#include <QCommandLineParser>
+#include <QCoreApplication>
+
+#include <cstdio>
+
+void setProgramIdentity(const QString &name)
+{
+    QCoreApplication::setApplicationName(name);
+    QCoreApplication::setApplicationVersion(QStringLiteral(KESTRANE_VERSION));
+}
+
+int fail(int exitCode, const QString &message)
+{
+    std::fprintf(stderr, "%s: %s\n", qPrintable(QCoreApplication::applicationName()),
+                 qPrintable(message));
+    return exitCode;
+}
+
+std::optional<int> commandLineExit(const QCommandLineParser &parser, const QString &error,
+                                   const QString &helpText)
+{
+    if (parser.isSet(QStringLiteral("help"))) {
+        std::fputs(qPrintable(helpText.isEmpty() ? parser.helpText() : helpText), stdout);
+        return kExitSuccess;
+    }
+    if (parser.isSet(QStringLiteral("version"))) {
+        std::printf("%s %s\n", qPrintable(QCoreApplication::applicationName()),
+                    qPrintable(QCoreApplication::applicationVersion()));
+        return kExitSuccess;
+    }
+    if (error.isEmpty())
+        return std::nullopt;
+    return fail(kExitUsage, QStringLiteral("%1\nTry '%2 --help'.")
+                                    .arg(error, QCoreApplication::applicationName()));
+}
