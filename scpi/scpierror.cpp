@@ -27,6 +27,8 @@ const char *standardText(ScpiErrorCode code)
         return "Settings conflict";
     case ScpiErrorCode::DataOutOfRange:
         return "Data out of range";
+    case ScpiErrorCode::IllegalParameterValue:
+        return "Illegal parameter value";
     case ScpiErrorCode::TooMuchData:
         return "Too much data";
     case ScpiErrorCode::HardwareError:
@@ -47,6 +49,6 @@ QByteArray formatScpiError(const ScpiError &error)
 {
     QString text = QString::fromLatin1(standardText(error.code));
     if (!error.detail.isEmpty())
-        text += u';' + error.detail;
+        text += u';' + QString(error.detail).replace(u',', u' ');
     return QByteArray::number(int(error.code)) + ',' + quotedScpiString(text.toUtf8());
 }

@@ -16,6 +16,7 @@ enum class ScpiErrorCode : int {
     DataTypeError = -104,
     SettingsConflict = -221,
     DataOutOfRange = -222,
+    IllegalParameterValue = -224,
     TooMuchData = -223,
     HardwareError = -240,
     HardwareMissing = -241,
@@ -29,7 +30,9 @@ struct ScpiError
     QString detail; // appended to the standard text after ";", may be empty
 };
 
-// "-113,\"Undefined header;PULS17:DEL\"" as SYSTem:ERRor? answers.
+// "-113,\"Undefined header;PULS17:DEL\"" as SYSTem:ERRor? answers. The text
+// holds no comma, since clients split the answer at commas: one in the
+// detail becomes a space.
 QByteArray formatScpiError(const ScpiError &error);
 
 #endif // SCPIERROR_H

@@ -15,8 +15,8 @@ const Multiplier kMultipliers[] = {{"", 1}, {"M", 1e-3}, {"U", 1e-6}, {"N", 1e-9
 
 } // namespace
 
-std::variant<double, ScpiError> parseScpiNumber(const QByteArray &text, const QByteArray &unit,
-                                                NumberLimits limits)
+Result<double, ScpiError> parseScpiNumber(const QByteArray &text, const QByteArray &unit,
+                                          NumberLimits limits)
 {
     const QByteArray upper = text.trimmed().toUpper();
     if (upper == "MIN" || upper == "MINIMUM")
@@ -28,7 +28,7 @@ std::variant<double, ScpiError> parseScpiNumber(const QByteArray &text, const QB
             QStringLiteral("^([+-]?(?:[0-9]+\\.?[0-9]*|\\.[0-9]+)(?:E[+-]?[0-9]+)?)\\s*([A-Z]*)$"));
     const QRegularExpressionMatch match = number.match(QString::fromLatin1(upper));
     if (!match.hasMatch())
-        return ScpiError{ScpiErrorCode::DataTypeError, QString::fromLatin1(text)};
+        return Failure{ScpiError{ScpiErrorCode::DataTypeError, QString::fromLatin1(text)}};
     const double value = match.captured(1).toDouble();
     const QByteArray suffix = match.captured(2).toLatin1();
     if (suffix.isEmpty())
@@ -40,5 +40,5 @@ std::variant<double, ScpiError> parseScpiNumber(const QByteArray &text, const QB
                 return value * multiplier.factor;
         }
     }
-    return ScpiError{ScpiErrorCode::InvalidSuffix, QString::fromLatin1(text)};
+    return Failure{ScpiError{ScpiErrorCode::InvalidSuffix, QString::fromLatin1(text)}};
 }

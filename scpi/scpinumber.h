@@ -1,11 +1,10 @@
 #ifndef SCPINUMBER_H
 #define SCPINUMBER_H
 
+#include "common/result.h"
 #include "scpi/scpierror.h"
 
 #include <QByteArray>
-
-#include <variant>
 
 // A numeric parameter: a decimal number with optional exponent, then
 // optionally the unit with a multiplier prefix, or MINimum / MAXimum.
@@ -17,7 +16,7 @@ struct NumberLimits
     double minimum = 0;
     double maximum = 0;
 };
-std::variant<double, ScpiError> parseScpiNumber(const QByteArray &text, const QByteArray &unit,
-                                                NumberLimits limits);
+Result<double, ScpiError> parseScpiNumber(const QByteArray &text, const QByteArray &unit,
+                                          NumberLimits limits);
 
 #endif // SCPINUMBER_H

@@ -12,8 +12,10 @@ struct Pattern
     ScpiHeader header;
     int forms;
     int setParameters;
+    int queryParameters = 0; // at most; MIN or MAX
 };
 
+// The instrument's one table of commands.
 const Pattern kPatterns[] = {
         {"*IDN", ScpiHeader::Identify, QueryOnly, 0},
         {"*RST", ScpiHeader::Reset, SetOnly, 0},
@@ -27,13 +29,21 @@ const Pattern kPatterns[] = {
         {"*TST", ScpiHeader::SelfTest, QueryOnly, 0},
         {"*SAV", ScpiHeader::Save, SetOnly, 1},
         {"SYSTem:ERRor:[NEXT]", ScpiHeader::ErrorNext, QueryOnly, 0},
+        {"SYSTem:ERRor:ALL", ScpiHeader::ErrorAll, QueryOnly, 0},
         {"SYSTem:ERRor:COUNt", ScpiHeader::ErrorCount, QueryOnly, 0},
         {"SYSTem:VERSion", ScpiHeader::Version, QueryOnly, 0},
         {"SYSTem:LINK", ScpiHeader::Link, QueryOnly, 0},
         {"SYSTem:REPLy", ScpiHeader::Reply, QueryOnly, 0},
-        {"[SOURce]:PULSe#:DELay", ScpiHeader::Delay, QueryOrSet, 1},
-        {"[SOURce]:PULSe#:WIDTh", ScpiHeader::Width, QueryOrSet, 1},
+        {"[SOURce]:PULSe#:DELay", ScpiHeader::Delay, QueryOrSet, 1, 1},
+        {"[SOURce]:PULSe#:WIDTh", ScpiHeader::Width, QueryOrSet, 1, 1},
         {"[SOURce]:PULSe#:TIMing", ScpiHeader::Timing, QueryOrSet, 2},
+};
+
+// A pattern that a header matches, with the number of its numbered node.
+struct Match
+{
+    const Pattern *pattern = nullptr;
+    int suffix = 1;
 };
 
 struct Node
@@ -73,26 +83,27 @@ QList<Node> nodesOf(const char *path)
     return nodes;
 }
 
-bool matches(const Mnemonics &header, int at, const QList<Node> &nodes, int node, int *suffix)
+// The suffix of the numbered node (1 when there is none or it is not
+// written) when the header from `at` on matches the nodes from `node` on.
+std::optional<int> matches(const Mnemonics &header, qsizetype at, const QList<Node> &nodes,
+                           qsizetype node)
 {
     if (node == nodes.size())
-        return at == header.size();
+        return at == header.size() ? std::optional<int>(1) : std::nullopt;
     const Node &expected = nodes[node];
     if (at < header.size()) {
         const Mnemonic &written = header[at];
         const bool sameName
                 = written.name == expected.shortForm || written.name == expected.longForm;
-        if (sameName && (expected.numbered || !written.suffix)
-            && matches(header, at + 1, nodes, node + 1, suffix)) {
-            if (expected.numbered)
-                *suffix = written.suffix.value_or(1);
-            return true;
+        if (sameName && (expected.numbered || !written.suffix)) {
+            if (const std::optional<int> rest = matches(header, at + 1, nodes, node + 1))
+                return expected.numbered ? written.suffix.value_or(1) : *rest;
         }
     }
-    return expected.optional && matches(header, at, nodes, node + 1, suffix);
+    return expected.optional ? matches(header, at, nodes, node + 1) : std::nullopt;
 }
 
-const Pattern *find(const Mnemonics &header, int *suffix)
+std::optional<Match> find(const Mnemonics &header)
 {
     static const QList<QList<Node>> patternNodes = [] {
         QList<QList<Node>> all;
@@ -101,10 +112,10 @@ const Pattern *find(const Mnemonics &header, int *suffix)
         return all;
     }();
     for (qsizetype i = 0; i < patternNodes.size(); ++i) {
-        if (matches(header, 0, patternNodes[i], 0, suffix))
-            return &kPatterns[i];
+        if (const std::optional<int> suffix = matches(header, 0, patternNodes[i], 0))
+            return Match{&kPatterns[i], *suffix};
     }
-    return nullptr;
+    return std::nullopt;
 }
 
 // Splits at `separator` outside quoted strings; nullopt when a quote is open.
@@ -207,19 +218,21 @@ std::optional<ScpiError> LineParser::parseUnit(const QByteArray &unit)
                          QStringLiteral("malformed header ") + written};
 
     const bool common = header.startsWith('*');
-    const Pattern *pattern = nullptr;
+    std::optional<Match> match;
     Mnemonics full = *mnemonics;
     if (!common && !fromRoot && !path.isEmpty()) {
         full = path + *mnemonics;
-        pattern = find(full, &command.suffix);
+        match = find(full);
     }
-    if (!pattern) {
+    if (!match) {
         full = *mnemonics;
-        pattern = find(full, &command.suffix);
+        match = find(full);
     }
     const int form = command.query ? QueryOnly : SetOnly;
-    if (!pattern || !(pattern->forms & form))
+    if (!match || !(match->pattern->forms & form))
         return ScpiError{ScpiErrorCode::UndefinedHeader, written};
+    const Pattern *pattern = match->pattern;
+    command.suffix = match->suffix;
     if (!common)
         path = full.mid(0, full.size() - 1);
 
@@ -231,10 +244,11 @@ std::optional<ScpiError> LineParser::parseUnit(const QByteArray &unit)
         if (parameter.isEmpty())
             return ScpiError{ScpiErrorCode::MissingParameter, written};
     }
-    const int expected = command.query ? 0 : pattern->setParameters;
-    if (command.parameters.size() > expected)
+    const int most = command.query ? pattern->queryParameters : pattern->setParameters;
+    const int least = command.query ? 0 : pattern->setParameters;
+    if (command.parameters.size() > most)
         return ScpiError{ScpiErrorCode::ParameterNotAllowed, written};
-    if (command.parameters.size() < expected)
+    if (command.parameters.size() < least)
         return ScpiError{ScpiErrorCode::MissingParameter, written};
     command.header = pattern->header;
     result.commands.append(command);

@@ -23,6 +23,7 @@ enum class ScpiHeader {
     SelfTest,          // *TST
     Save,              // *SAV
     ErrorNext,         // SYSTem:ERRor[:NEXT]
+    ErrorAll,          // SYSTem:ERRor:ALL
     ErrorCount,        // SYSTem:ERRor:COUNt
     Version,           // SYSTem:VERSion
     Link,              // SYSTem:LINK
@@ -36,8 +37,8 @@ struct ScpiCommand
 {
     ScpiHeader header = ScpiHeader::Identify;
     bool query = false;
-    int suffix = 1; // PULSe<n>: 1 when not written, 0 when not a number
-    QByteArrayList parameters;
+    int suffix = 1;            // PULSe<n>: 1 when not written, 0 when not a number
+    QByteArrayList parameters; // for a query: MIN or MAX where the command takes it
 };
 
 // The commands of one line in order; when a command is malformed the line

@@ -51,6 +51,14 @@ QByteArray ScpiStatus::takeNextError()
     return formatScpiError(oldest);
 }
 
+QByteArray ScpiStatus::takeAllErrors()
+{
+    QByteArrayList all{takeNextError()};
+    while (!errors.empty())
+        all.append(takeNextError());
+    return all.join(',');
+}
+
 void ScpiStatus::clear()
 {
     errors.clear();

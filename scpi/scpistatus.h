@@ -4,6 +4,7 @@
 #include "scpi/scpierror.h"
 
 #include <QByteArray>
+#include <QByteArrayList>
 
 #include <deque>
 
@@ -18,6 +19,8 @@ public:
     void pushError(const ScpiError &error);
     // The oldest error, or 0,"No error"; removes it.
     QByteArray takeNextError();
+    // Every error, oldest first, separated by commas; 0,"No error" when none.
+    QByteArray takeAllErrors();
     int errorCount() const { return int(errors.size()); }
 
     // *CLS: the queue and the event status register.

@@ -1,5 +1,6 @@
 #include "common/program.h"
 #include "common/terminationsignals.h"
+#include "scpid/descriptorlimit.h"
 #include "scpid/scpidoptions.h"
 #include "scpid/scpiserver.h"
 #include "session/generatorsession.h"
@@ -25,6 +26,8 @@ int main(int argc, char *argv[])
     QLoggingCategory::setFilterRules(options->verbose ? QStringLiteral("kestrane.*.debug=true")
                                                       : QStringLiteral("kestrane.*.debug=false"));
 
+    if (const Result<void> room = reserveDescriptorsFor(options->maxClients); !room)
+        return fail(kExitUsage, QStringLiteral("--max-clients: ") + room.error());
     if (options->port.isEmpty()) {
         const Result<void> single = checkSingleGenerator(systemPorts());
         if (!single)

@@ -2,74 +2,139 @@
 
 #include "scpid/scpiinterpreter.h"
 
-#include <QTcpSocket>
+#include <QScopedValueRollback>
+#include <QSocketNotifier>
 
-ScpiConnection::ScpiConnection(QTcpSocket *socket, GeneratorSession &session, QObject *parent) :
+#include <cerrno>
+#include <sys/socket.h>
+#include <unistd.h>
+
+ScpiConnection::ScpiConnection(int socket, GeneratorSession &session, QObject *parent) :
     QObject(parent),
     socket(socket),
+    readable(new QSocketNotifier(socket, QSocketNotifier::Read, this)),
+    writable(new QSocketNotifier(socket, QSocketNotifier::Write, this)),
     interpreter(new ScpiInterpreter(session, this))
 {
-    socket->setParent(this);
-    socket->setSocketOption(QAbstractSocket::LowDelayOption, 1);
-    // Line end included; a longer line is never held whole.
-    socket->setReadBufferSize(kMaxLineBytes + 2);
-    connect(socket, &QTcpSocket::readyRead, this, &ScpiConnection::readLines);
-    connect(socket, &QTcpSocket::bytesWritten, this, &ScpiConnection::readLines);
-    connect(socket, &QTcpSocket::disconnected, this, &ScpiConnection::readLines);
+    writable->setEnabled(false);
+    connect(readable, &QSocketNotifier::activated, this, &ScpiConnection::readInput);
+    connect(writable, &QSocketNotifier::activated, this, &ScpiConnection::writeOutput);
     connect(interpreter, &ScpiInterpreter::lineDone, this, &ScpiConnection::answer);
-    readLines();
 }
 
-void ScpiConnection::readLines()
+ScpiConnection::~ScpiConnection()
 {
-    if (reading)
+    readable->setEnabled(false);
+    writable->setEnabled(false);
+    ::close(socket);
+}
+
+void ScpiConnection::readInput()
+{
+    // Room for one line: the rest waits in the kernel, where TCP holds the client back.
+    const qsizetype room = kMaxLineBytes - input.size();
+    if (room > 0) {
+        const qsizetype held = input.size();
+        input.resize(held + room);
+        const ssize_t count = ::recv(socket, input.data() + held, size_t(room), MSG_DONTWAIT);
+        input.resize(held + qMax<qsizetype>(count, 0));
+        if (count == 0)
+            inputEnded = true;
+        else if (count < 0 && errno != EAGAIN && errno != EWOULDBLOCK && errno != EINTR)
+            return drop();
+    }
+    runLines();
+}
+
+void ScpiConnection::runLines()
+{
+    // A line answered at once comes back here through answer(): the loop
+    // below goes on with the next one.
+    if (runningLines)
         return;
-    reading = true;
-    while (!interpreter->isBusy() && socket->bytesToWrite() < kMaxUnsentBytes) {
-        if (skippingLongLine) {
-            if (!skipLongLine())
-                break;
-            continue;
-        }
-        if (!socket->canReadLine()) {
-            if (socket->bytesAvailable() < socket->readBufferSize())
-                break;
+    const QScopedValueRollback<bool> running(runningLines, true);
+    while (!gone && !interpreter->isBusy() && output.size() < kMaxUnsentBytes) {
+        if (skippingLongLine && !skipLongLine())
+            break;
+        qsizetype end = input.indexOf('\n');
+        if (end < 0 && input.size() >= kMaxLineBytes) {
             interpreter->reportError(
                     {ScpiErrorCode::TooMuchData,
                      QStringLiteral("a line is limited to %1 bytes").arg(kMaxLineBytes)});
+            input.clear();
             skippingLongLine = true;
             continue;
         }
-        QByteArray line = socket->readLine();
-        line.chop(line.endsWith("\r\n") ? 2 : 1);
+        // The end of the input ends its last line.
+        if (end < 0 && inputEnded && !input.isEmpty())
+            end = input.size();
+        if (end < 0)
+            break;
+        QByteArray line = input.left(end);
+        input.remove(0, end + 1);
+        if (line.endsWith('\r'))
+            line.chop(1);
         interpreter->execute(line);
     }
-    reading = false;
-    // The lines a client sent before leaving still run, unanswered.
-    if (socket->state() == QAbstractSocket::UnconnectedState && !interpreter->isBusy())
-        deleteLater();
+    readable->setEnabled(!gone && !inputEnded && input.size() < kMaxLineBytes);
+    finishIfDone();
 }
 
-// Drops what is buffered of an over-long line; false when its end has not
-// arrived yet.
+// Drops what has come of an over-long line; false while its end has not.
 bool ScpiConnection::skipLongLine()
 {
-    constexpr qint64 kChunkBytes = 4096;
-    while (socket->bytesAvailable() > 0) {
-        const QByteArray chunk = socket->readLine(kChunkBytes);
-        if (chunk.endsWith('\n')) {
-            skippingLongLine = false;
-            return true;
-        }
-    }
-    return false;
+    const qsizetype end = input.indexOf('\n');
+    input.remove(0, end < 0 ? input.size() : end + 1);
+    skippingLongLine = end < 0;
+    return !skippingLongLine;
 }
 
 void ScpiConnection::answer(const QByteArray &response)
 {
-    if (!response.isEmpty() && socket->state() == QAbstractSocket::ConnectedState) {
-        socket->write(response + '\n');
-        socket->flush(); // now rather than on the next turn of the event loop
+    if (!response.isEmpty() && !gone) {
+        output += response + '\n';
+        writeOutput();
     }
-    readLines();
+    runLines();
+}
+
+void ScpiConnection::writeOutput()
+{
+    const bool wasFull = output.size() >= kMaxUnsentBytes;
+    while (!output.isEmpty() && !gone) {
+        // MSG_NOSIGNAL: a client that left must not end the daemon.
+        const ssize_t count = ::send(socket, output.constData(), size_t(output.size()),
+                                     MSG_DONTWAIT | MSG_NOSIGNAL);
+        if (count < 0) {
+            if (errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR)
+                break;
+            return drop();
+        }
+        output.remove(0, count);
+    }
+    writable->setEnabled(!output.isEmpty() && !gone);
+    // Room again for answers: the lines held back may run.
+    if (wasFull && output.size() < kMaxUnsentBytes)
+        runLines();
+    finishIfDone();
+}
+
+void ScpiConnection::drop()
+{
+    gone = true;
+    input.clear();
+    output.clear();
+    readable->setEnabled(false);
+    writable->setEnabled(false);
+    finishIfDone();
+}
+
+// Done once the client is gone, or has sent its last line and got every
+// answer; a line still running is left to finish unanswered.
+void ScpiConnection::finishIfDone()
+{
+    const bool answeredAll
+            = inputEnded && input.isEmpty() && !interpreter->isBusy() && output.isEmpty();
+    if (gone || answeredAll)
+        deleteLater();
 }

@@ -13,6 +13,7 @@
 namespace {
 
 constexpr double kSecondsPerPs = 1e-12;
+constexpr NumberLimits kTimeLimits{0, kMaxTimePs *kSecondsPerPs};
 // SCPI's not-a-number: what a channel's time is until it has been set.
 const QByteArray kUnknown = QByteArrayLiteral("9.91E37");
 const QByteArray kScpiVersion = QByteArrayLiteral("1999.0");
@@ -38,28 +39,37 @@ ScpiError errorFor(const SessionOutcome &outcome)
     return {};
 }
 
-QByteArray seconds(int steps)
+QByteArray seconds(double value)
 {
-    return QByteArray::number(steps * kStepPs * kSecondsPerPs, 'E', 3);
+    return QByteArray::number(value, 'E', 3);
 }
 
-// A time in ps; the session rounds it and checks its range.
-std::variant<double, ScpiError> timePs(const QByteArray &text)
+// The queries that read what the session knows.
+bool readsSession(const ScpiCommand &command)
 {
-    const auto parsed = parseScpiNumber(text, "S", {0, kMaxTimePs * kSecondsPerPs});
-    if (const auto *error = std::get_if<ScpiError>(&parsed))
-        return *error;
-    return std::get<double>(parsed) / kSecondsPerPs;
+    switch (command.header) {
+    case ScpiHeader::Delay:
+    case ScpiHeader::Width:
+    case ScpiHeader::Timing:
+    case ScpiHeader::Identify:
+    case ScpiHeader::SelfTest:
+    case ScpiHeader::Link:
+    case ScpiHeader::Reply:
+        return command.query;
+    default:
+        return false;
+    }
 }
 
-std::variant<int, ScpiError> registerValue(const QByteArray &text)
+// A whole number from 0 to 255, as the status registers take it.
+Result<int, ScpiError> registerValue(const QByteArray &text)
 {
-    const auto parsed = parseScpiNumber(text, {}, {0, 255});
-    if (const auto *error = std::get_if<ScpiError>(&parsed))
-        return *error;
-    const double value = std::round(std::get<double>(parsed));
+    const Result<double, ScpiError> parsed = parseScpiNumber(text, {}, {0, 255});
+    if (!parsed)
+        return Failure{parsed.error()};
+    const double value = std::round(parsed.value());
     if (!(value >= 0 && value <= 255))
-        return ScpiError{ScpiErrorCode::DataOutOfRange, QString::fromLatin1(text)};
+        return Failure{ScpiError{ScpiErrorCode::DataOutOfRange, QString::fromLatin1(text)}};
     return int(value);
 }
 
@@ -82,7 +92,15 @@ void ScpiInterpreter::execute(const QByteArray &text)
 void ScpiInterpreter::runCommands()
 {
     while (nextCommand < line.commands.size()) {
-        if (!run(line.commands[nextCommand++]))
+        const ScpiCommand &command = line.commands[nextCommand];
+        if (!caughtUp && readsSession(command) && !session.isIdle()) {
+            caughtUp = true;
+            sendToGenerator([this](auto done) { session.afterPending(done); });
+            return;
+        }
+        caughtUp = false;
+        ++nextCommand;
+        if (!run(command))
             return;
     }
     if (line.error)
@@ -119,21 +137,29 @@ bool ScpiInterpreter::run(const ScpiCommand &command)
             return true;
         }
         if (command.query) {
-            responses.append(timeQuery(command));
+            if (const QByteArray answer = timeQuery(command); !answer.isEmpty())
+                responses.append(answer);
             return true;
         }
         return runSetting(command);
     case ScpiHeader::Reset:
         sendToGenerator([this](auto done) { session.resetChannels(done); });
         return false;
-    case ScpiHeader::Save:
-        if (command.parameters.first().trimmed() != "0") {
+    case ScpiHeader::Save: {
+        const Result<double, ScpiError> location
+                = parseScpiNumber(command.parameters.first(), {}, {0, 0});
+        if (!location) {
+            status.pushError(location.error());
+            return true;
+        }
+        if (location.value() != 0) {
             status.pushError(
                     {ScpiErrorCode::DataOutOfRange, QStringLiteral("only location 0 exists")});
             return true;
         }
         sendToGenerator([this](auto done) { session.save(done); });
         return false;
+    }
     case ScpiHeader::Identify:
         responses.append(identity());
         return true;
@@ -160,12 +186,12 @@ bool ScpiInterpreter::runSetting(const ScpiCommand &command)
 {
     QList<double> times;
     for (const QByteArray &parameter : command.parameters) {
-        const auto parsed = timePs(parameter);
-        if (const auto *error = std::get_if<ScpiError>(&parsed)) {
-            status.pushError(*error);
+        const Result<double, ScpiError> parsed = parseScpiNumber(parameter, "S", kTimeLimits);
+        if (!parsed) {
+            status.pushError(parsed.error());
             return true;
         }
-        times.append(std::get<double>(parsed));
+        times.append(parsed.value() / kSecondsPerPs);
     }
     std::optional<double> delay;
     std::optional<double> width;
@@ -179,29 +205,40 @@ bool ScpiInterpreter::runSetting(const ScpiCommand &command)
     return false;
 }
 
-QByteArray ScpiInterpreter::timeQuery(const ScpiCommand &command) const
+// Empty when the query failed: it then has no answer field.
+QByteArray ScpiInterpreter::timeQuery(const ScpiCommand &command)
 {
+    if (!command.parameters.isEmpty()) {
+        const QByteArray limit = command.parameters.first().toUpper();
+        if (limit == "MIN" || limit == "MINIMUM")
+            return seconds(kTimeLimits.minimum);
+        if (limit == "MAX" || limit == "MAXIMUM")
+            return seconds(kTimeLimits.maximum);
+        status.pushError({ScpiErrorCode::IllegalParameterValue,
+                          QStringLiteral("MIN or MAX: not ") + QString::fromLatin1(limit)});
+        return {};
+    }
     const std::optional<PulseSteps> known = session.channel(command.suffix);
-    QByteArray delay = known ? seconds(known->delaySteps) : kUnknown;
-    QByteArray width = known ? seconds(known->widthSteps) : kUnknown;
+    const auto time = [&known](int PulseSteps::*steps) {
+        return known ? seconds((*known).*steps * kStepPs * kSecondsPerPs) : kUnknown;
+    };
     switch (command.header) {
     case ScpiHeader::Delay:
-        return delay;
+        return time(&PulseSteps::delaySteps);
     case ScpiHeader::Width:
-        return width;
+        return time(&PulseSteps::widthSteps);
     default:
-        return delay + ',' + width;
+        return time(&PulseSteps::delaySteps) + ',' + time(&PulseSteps::widthSteps);
     }
 }
 
 void ScpiInterpreter::runStatusCommand(const ScpiCommand &command)
 {
-    std::variant<int, ScpiError> value = 0;
+    Result<int, ScpiError> value = 0;
     if (!command.parameters.isEmpty())
         value = registerValue(command.parameters.first());
-    if (const auto *error = std::get_if<ScpiError>(&value))
-        return status.pushError(*error);
-    const int number = std::get<int>(value);
+    if (!value)
+        return status.pushError(value.error());
 
     switch (command.header) {
     case ScpiHeader::ClearStatus:
@@ -209,11 +246,11 @@ void ScpiInterpreter::runStatusCommand(const ScpiCommand &command)
     case ScpiHeader::EventEnable:
         if (command.query)
             return responses.append(QByteArray::number(status.eventEnable()));
-        return status.setEventEnable(number);
+        return status.setEventEnable(value.value());
     case ScpiHeader::ServiceEnable:
         if (command.query)
             return responses.append(QByteArray::number(status.serviceEnable()));
-        return status.setServiceEnable(number);
+        return status.setServiceEnable(value.value());
     case ScpiHeader::EventStatus:
         return responses.append(QByteArray::number(status.takeEventStatus()));
     case ScpiHeader::StatusByte:
@@ -225,6 +262,8 @@ void ScpiInterpreter::runStatusCommand(const ScpiCommand &command)
         return status.setOperationComplete();
     case ScpiHeader::ErrorNext:
         return responses.append(status.takeNextError());
+    case ScpiHeader::ErrorAll:
+        return responses.append(status.takeAllErrors());
     case ScpiHeader::ErrorCount:
         return responses.append(QByteArray::number(status.errorCount()));
     default: // *WAI: commands already run one after the other

@@ -12,7 +12,8 @@ struct SessionOutcome;
 
 // One client's SCPI conversation: its own error queue and status registers,
 // its lines run one at a time, commands for the generator queued on the
-// shared session.
+// shared session. A query of what the session knows is answered once
+// everything queued before it, by any client, is done.
 class ScpiInterpreter : public QObject
 {
     Q_OBJECT
@@ -36,7 +37,7 @@ private:
     bool run(const ScpiCommand &command);
     bool runSetting(const ScpiCommand &command);
     void runStatusCommand(const ScpiCommand &command);
-    QByteArray timeQuery(const ScpiCommand &command) const;
+    QByteArray timeQuery(const ScpiCommand &command);
     QByteArray identity() const;
     void resumeAfter(const SessionOutcome &outcome);
     template<typename Queue>
@@ -46,6 +47,7 @@ private:
     ScpiStatus status;
     ScpiLine line;
     qsizetype nextCommand = 0;
+    bool caughtUp = false; // the next command waited for the session's queue
     QByteArrayList responses;
     bool busy = false;
 };

@@ -7,10 +7,11 @@
 #include <QObject>
 
 class GeneratorSession;
-class QTcpServer;
+class TcpListener;
 
 // Accepts SCPI clients on a TCP port, each with a conversation of its own,
-// all sharing one generator session.
+// all sharing one generator session; at most maxClients at once, one more
+// is told why and closed.
 class ScpiServer : public QObject
 {
     Q_OBJECT
@@ -19,13 +20,14 @@ public:
     ScpiServer(GeneratorSession &session, int maxClients, QObject *parent = nullptr);
 
     Result<void> listen(const QHostAddress &address, quint16 port);
+    quint16 port() const;
     int clientCount() const { return clients; }
 
 private:
-    void acceptClients();
+    void accept(int socket);
 
     GeneratorSession &session;
-    QTcpServer *server;
+    TcpListener *listener;
     const int maxClients;
     int clients = 0;
 };

@@ -23,8 +23,9 @@ if [[ $mode == run ]] && ! has_display; then
 fi
 configure=()
 if [[ $mode == test ]]; then
-    # The network daemon's tests drive it with a VISA client written elsewhere.
-    packages+=(python3 python3-pyvisa python3-pyvisa-py)
+    # The network daemon's tests drive it with clients written elsewhere, each
+    # in a network namespace of its own.
+    packages+=(python3 python3-pyvisa python3-pyvisa-py socat netcat-openbsd iproute2 util-linux)
     # The Tango device server, always built for the tests, and its client.
     packages+=(libtango-dev python3-tango pkg-config)
     configure+=(-DKESTRANE_TANGO=ON)

@@ -274,7 +274,7 @@ void GeneratorSession::endLateWait()
     runNext();
 }
 
-void GeneratorSession::finishCommand(const SessionOutcome &outcome)
+void GeneratorSession::finishCommand(SessionOutcome outcome)
 {
     const Completion done = std::exchange(running, std::nullopt)->done;
     // A command that ends while it is being started is answered later, so

@@ -20,6 +20,8 @@ private slots:
     void commands_data();
     void commands();
     void identifiesTheServedPort();
+    void queriesWaitForOtherClients();
+    void refusalIsADeviceError();
     void linkLossErrors();
 
 private:
@@ -98,6 +100,17 @@ void TestScpiInterpreter::commands_data()
     QTest::newRow("*RST zeroes every channel")
             << L{"*RST", "PULS9:TIM?"} << L{"", "0.000E+00,0.000E+00"} << zeroes << Codes{};
     QTest::newRow("*SAV 0") << L{"*SAV 0;*OPC?"} << L{"1"} << QByteArray("SAV") << Codes{};
+    QTest::newRow("*SAV 0 written otherwise")
+            << L{"*SAV +0", "*SAV 0.0", "*SAV 0E0"} << L{"", "", ""} << QByteArray("SAVSAVSAV")
+            << Codes{};
+    QTest::newRow("limits of a time")
+            << L{"PULS1:DEL? MIN;WIDT? maximum", "PULS1:DEL? 1NS"} << L{"0.000E+00;5.621E-09", ""}
+            << QByteArray() << Codes{-224};
+    QTest::newRow("every error at once, without commas in their texts")
+            << L{"BOGUS", "PULS1:DEL \"a,b\"", "SYST:ERR:ALL?;COUN?", "SYST:ERR:ALL?"}
+            << L{"", "", R"(-113,"Undefined header;BOGUS",-104,"Data type error;""a b""";0)",
+                 R"(0,"No error")"}
+            << QByteArray() << Codes{};
     QTest::newRow("status registers")
             << L{"*ESE 36;*SRE 32;*ESE?;*SRE?", "*OPC;*ESR?;*ESR?", "BOGUS", "*STB?;*ESR?;*STB?"}
             << L{"36;32", "1;0", "", "100;32;4"} << QByteArray() << Codes{-113};
@@ -108,6 +121,8 @@ void TestScpiInterpreter::commands_data()
 
     QTest::newRow("-221 delay while the width is unknown")
             << L{"PULS7:DEL 1NS"} << L{""} << QByteArray() << Codes{-221};
+    QTest::newRow("-222 above the largest time, though it would round to it")
+            << L{"PULS8:TIM 5621.4PS,0"} << L{""} << QByteArray() << Codes{-222};
     QTest::newRow("-222 one step over budget, nothing sent")
             << L{"PULS7:TIM 5621PS,11PS;TIM?"} << L{"9.91E37,9.91E37"} << QByteArray()
             << Codes{-222};
@@ -154,6 +169,37 @@ void TestScpiInterpreter::identifiesTheServedPort()
     QCOMPARE(fields[2], generatorEnd->devicePath().toUtf8());
     QCOMPARE(fields[3], QByteArray(KESTRANE_VERSION));
     QCOMPARE(send("SYST:LINK?"), '"' + generatorEnd->devicePath().toUtf8() + "\",1");
+}
+
+void TestScpiInterpreter::queriesWaitForOtherClients()
+{
+    session->setReplyTimeoutMs(1000);
+    ScpiInterpreter other(*session);
+    QSignalSpy set(&other, &ScpiInterpreter::lineDone);
+    other.execute("PULS12:TIM 1NS,2NS");
+    QCOMPARE(generatorEnd->read(8, 2000), QByteArray("03091182").replace(0, 2, "12"));
+
+    QSignalSpy queried(interpreter.get(), &ScpiInterpreter::lineDone);
+    interpreter->execute("PULS12:TIM?");
+    QTest::qWait(50);
+    QVERIFY2(queried.isEmpty(), "answered before the setting queued first was done");
+    QVERIFY(generatorEnd->write("OK\r\n"));
+    QVERIFY(queried.wait(2000));
+    QCOMPARE(queried.first().first().toByteArray(), QByteArray("1.001E-09,2.002E-09"));
+    QCOMPARE(set.count(), 1);
+}
+
+void TestScpiInterpreter::refusalIsADeviceError()
+{
+    session->setReplyTimeoutMs(1000);
+    QSignalSpy saved(interpreter.get(), &ScpiInterpreter::lineDone);
+    interpreter->execute("*SAV 0;*OPC?");
+    QCOMPARE(generatorEnd->read(3, 2000), QByteArray("SAV"));
+    QVERIFY(generatorEnd->write("ERR\r\n"));
+    QVERIFY(saved.wait(2000));
+    QCOMPARE(saved.first().first().toByteArray(), QByteArray("1"));
+    QCOMPARE(send("*ESR?;SYST:ERR?"),
+             QByteArray(R"(8;-300,"Device-specific error;the generator answered ERR to SAV")"));
 }
 
 void TestScpiInterpreter::linkLossErrors()

@@ -24,7 +24,7 @@ class Simulator:
     """kestrane-sim --verbose on a pseudo-terminal reachable at `link`."""
 
     def __init__(self, link, *arguments):
-        self.errors = tempfile.TemporaryFile()
+        self.errors = tempfile.NamedTemporaryFile()
         self.process = subprocess.Popen([SIM, "--verbose", "--link", link, *arguments],
                                         stdout=subprocess.PIPE, stderr=self.errors)
         if not self.process.stdout.readline().strip():
@@ -37,9 +37,8 @@ class Simulator:
 
     def logged(self, kind):
         """What it logged after `kind`, e.g. the frames it received."""
-        self.errors.seek(0)
         prefix = f"kestrane-sim: {kind} "
-        return [line[len(prefix):] for line in self.errors.read().decode().splitlines()
+        return [line[len(prefix):] for line in read_log(self.errors).splitlines()
                 if line.startswith(prefix)]
 
 
@@ -48,7 +47,7 @@ class Daemon:
 
     def __init__(self, *arguments):
         self.tcp_port = free_tcp_port()
-        self.errors = tempfile.TemporaryFile()
+        self.errors = tempfile.NamedTemporaryFile()
         self.process = subprocess.Popen(
             [SCPID, "--tcp-port", str(self.tcp_port), "--verbose", *arguments],
             stderr=self.errors)
@@ -71,8 +70,7 @@ class Daemon:
         return self.process.wait(WAIT_S)
 
     def log(self):
-        self.errors.seek(0)
-        return self.errors.read().decode()
+        return read_log(self.errors)
 
 
 class Client:
@@ -96,6 +94,13 @@ class Client:
     def close(self):
         self.stream.close()
         self.connection.close()
+
+
+def read_log(file):
+    """A child's log so far. Read through a file of its own: moving the
+    child's shared file offset would make it write over what it wrote."""
+    with open(file.name, "rb") as log:
+        return log.read().decode()
 
 
 def wait_until(condition, timeout_s):

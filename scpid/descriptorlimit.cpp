@@ -1,0 +1,21 @@
+#include "scpid/descriptorlimit.h"
+
+#include <sys/resource.h>
+
+Result<void> reserveDescriptorsFor(int clients)
+{
+    const rlim_t needed = rlim_t(clients) + kDescriptorsBesidesClients;
+    rlimit limit{};
+    if (::getrlimit(RLIMIT_NOFILE, &limit) != 0 || limit.rlim_cur >= needed)
+        return {};
+    if (limit.rlim_max == RLIM_INFINITY || limit.rlim_max >= needed) {
+        const rlimit raised{needed, limit.rlim_max};
+        if (::setrlimit(RLIMIT_NOFILE, &raised) == 0)
+            return {};
+    }
+    return Failure{QStringLiteral("%1 clients need %2 open files, but the limit is %3 "
+                                  "(ulimit -n, or LimitNOFILE= in a systemd unit)")
+                           .arg(clients)
+                           .arg(needed)
+                           .arg(limit.rlim_cur)};
+}

@@ -1,0 +1,16 @@
+#ifndef DESCRIPTORLIMIT_H
+#define DESCRIPTORLIMIT_H
+
+#include "common/result.h"
+
+// Descriptors the daemon holds besides its clients: standard streams, the
+// serial port and its lock, the listening socket, the signal socket pair
+// and Qt's own, with room to spare.
+constexpr int kDescriptorsBesidesClients = 32;
+
+// Makes sure the process may open a descriptor for each of `clients` at
+// once, raising its soft limit towards the hard one when needed; fails,
+// saying by how much, when even that is too few.
+Result<void> reserveDescriptorsFor(int clients);
+
+#endif // DESCRIPTORLIMIT_H

@@ -1,0 +1,45 @@
+#ifndef TCPLISTENER_H
+#define TCPLISTENER_H
+
+#include "common/result.h"
+
+#include <QHostAddress>
+#include <QObject>
+
+#include <functional>
+
+class QSocketNotifier;
+class QTimer;
+
+// A listening TCP socket that hands each accepted connection's descriptor
+// on. When the process runs out of descriptors it stops accepting, and
+// starts again on resume() or after a second; the clients meanwhile wait in
+// the listen queue. (QTcpServer, after its first empty accept, takes every
+// later failure for a passing one and spins.)
+class TcpListener : public QObject
+{
+    Q_OBJECT
+
+public:
+    using Accepted = std::function<void(int socket)>;
+
+    explicit TcpListener(Accepted accepted, QObject *parent = nullptr);
+    ~TcpListener() override;
+
+    Result<void> listen(const QHostAddress &address, quint16 port);
+    // The port listened on, once listening (the one chosen for port 0).
+    quint16 port() const;
+    // Accepts again, for when a descriptor has been freed.
+    void resume();
+
+private:
+    void acceptPending();
+
+    Accepted accepted;
+    int socket = -1;
+    QSocketNotifier *notifier = nullptr;
+    QTimer *retryTimer;
+    bool outOfDescriptors = false;
+};
+
+#endif // TCPLISTENER_H
