@@ -4,7 +4,7 @@
 
 Result<void> reserveDescriptorsFor(int clients)
 {
-    const rlim_t needed = rlim_t(clients) + kDescriptorsBesidesClients;
+    const rlim_t needed = rlim_t(clients) * kDescriptorsPerClient + kDescriptorsBesidesClients;
     rlimit limit{};
     if (::getrlimit(RLIMIT_NOFILE, &limit) != 0 || limit.rlim_cur >= needed)
         return {};

@@ -3,10 +3,13 @@
 
 #include "common/result.h"
 
+// A client's socket may be watched for reading and for writing at once, and
+// poll() counts each watch against the open-file limit.
+constexpr int kDescriptorsPerClient = 2;
 // Descriptors the daemon holds besides its clients: standard streams, the
 // serial port and its lock, the listening socket, the signal socket pair
 // and Qt's own, with room to spare.
-constexpr int kDescriptorsBesidesClients = 32;
+constexpr int kDescriptorsBesidesClients = 24;
 
 // Makes sure the process may open a descriptor for each of `clients` at
 // once, raising its soft limit towards the hard one when needed; fails,
