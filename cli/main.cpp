@@ -1,4 +1,5 @@
 #include "cli/ctlrequest.h"
+#include "cli/diagramcommand.h"
 #include "cli/frameplan.h"
 
 #include "device/exchange.h"
@@ -129,6 +130,7 @@ Result<QList<PlannedFrame>> plan(const CtlRequest &request)
         return frames;
     }
     case CtlRequest::List:
+    case CtlRequest::Diagram:
         break;
     }
     return QList<PlannedFrame>();
@@ -158,6 +160,8 @@ int main(int argc, char *argv[])
     }
     if (request->command == CtlRequest::List)
         return listPorts();
+    if (request->command == CtlRequest::Diagram)
+        return drawProfileDiagram(request.value());
 
     const Result<QList<PlannedFrame>> frames = plan(request.value());
     if (!frames)
