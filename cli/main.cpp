@@ -1,3 +1,4 @@
+#include "cli/ctloutput.h"
 #include "cli/ctlrequest.h"
 #include "cli/diagramcommand.h"
 #include "cli/frameplan.h"
@@ -13,35 +14,9 @@
 #include <QDebug>
 #include <QSerialPort>
 
-#include <cerrno>
 #include <cstdio>
-#include <cstring>
 
 namespace {
-
-constexpr int kExitDeviceError = 1;
-constexpr int kExitOutputError = 1;
-constexpr int kExitInputError = 2;
-
-void printLine(std::FILE *stream, const QString &line)
-{
-    std::fprintf(stream, "%s\n", qPrintable(line));
-}
-
-int fail(int exitCode, const QString &message)
-{
-    printLine(stderr, QStringLiteral("kestrane-ctl: ") + message);
-    return exitCode;
-}
-
-// A script reads stdout: a line it never got must not pass for success.
-Result<void> printOutput(const QString &line)
-{
-    if (std::fprintf(stdout, "%s\n", qPrintable(line)) < 0 || std::fflush(stdout) != 0)
-        return Failure{QStringLiteral("cannot write the output: %1")
-                               .arg(QString::fromLocal8Bit(std::strerror(errno)))};
-    return {};
-}
 
 // The reply as the window logs it: UTF-8, quoted, special characters escaped.
 QString quoted(const QByteArray &reply)
@@ -168,7 +143,7 @@ int main(int argc, char *argv[])
         return fail(kExitInputError, frames.error());
     for (const PlannedFrame &planned : frames.value()) {
         if (!planned.warning.isEmpty())
-            printLine(stderr, QStringLiteral("kestrane-ctl: warning: ") + planned.warning);
+            warn(planned.warning);
     }
     if (request->dryRun) {
         for (const PlannedFrame &planned : frames.value()) {
