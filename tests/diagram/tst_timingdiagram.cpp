@@ -6,18 +6,6 @@
 
 Q_DECLARE_METATYPE(ChannelTimings)
 
-namespace {
-
-// Channels 1 to N as given; std::nullopt for an unknown one, and the rest unknown.
-ChannelTimings timings(std::initializer_list<std::optional<PulseSteps>> known)
-{
-    ChannelTimings channels;
-    std::copy(known.begin(), known.end(), channels.begin());
-    return channels;
-}
-
-} // namespace
-
 class TestTimingDiagram : public QObject
 {
     Q_OBJECT
@@ -40,11 +28,11 @@ void TestTimingDiagram::matchesGolden_data()
     QTest::newRow("all unknown") << ChannelTimings{} << "unknown.svg";
     QTest::newRow("edges") << edges << "edges.svg";
     // What `kestrane-ctl diagram` makes of tests/cli's mixed profile.
-    QTest::newRow("mixed") << timings({PulseSteps{0, 91}, PulseSteps{91, 182}, PulseSteps{255, 256},
-                                       unknown, unknown, unknown, unknown, PulseSteps{45, 1},
-                                       unknown, PulseSteps{364, 147}, unknown, PulseSteps{136, 45},
-                                       unknown, unknown, unknown, PulseSteps{273, 91}})
-                           << "mixed.svg";
+    const ChannelTimings mixed{{PulseSteps{0, 91}, PulseSteps{91, 182}, PulseSteps{255, 256},
+                                unknown, unknown, unknown, unknown, PulseSteps{45, 1}, unknown,
+                                PulseSteps{364, 147}, unknown, PulseSteps{136, 45}, unknown,
+                                unknown, unknown, PulseSteps{273, 91}}};
+    QTest::newRow("mixed") << mixed << "mixed.svg";
 }
 
 // Byte for byte: the same channels always give the same document. A
