@@ -13,8 +13,8 @@ Commands:
   set CHANNEL DELAY_PS WIDTH_PS set one channel, rounded to 11 ps steps
   save                          make the generator keep its settings ("SAV")
   apply FILE [--save]           set the channels of a profile, then save if asked
-  diagram FILE [-o SVG]         draw a profile's pulses as apply would set them, as
-                                an SVG picture (stdout, or the file SVG); opens no port
+  diagram FILE [-o SVG]         draw the timing apply would set, as an SVG
+                                picture on stdout or in the file SVG; no device
 
 A profile is a regular file of at most 1 MiB with one channel a line:
 channel (1 to 16), delay and width in ps (0 to 5621). "#" starts a comment;
