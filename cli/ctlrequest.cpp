@@ -13,6 +13,8 @@ Commands:
   set CHANNEL DELAY_PS WIDTH_PS set one channel, rounded to 11 ps steps
   save                          make the generator keep its settings ("SAV")
   apply FILE [--save]           set the channels of a profile, then save if asked
+  diagram FILE [-o SVG]         draw the timing apply would set, as an SVG
+                                picture on stdout or in the file SVG; no device
 
 A profile is a regular file of at most 1 MiB with one channel a line:
 channel (1 to 16), delay and width in ps (0 to 5621). "#" starts a comment;
@@ -59,7 +61,8 @@ Result<void> checkArguments(const QStringList &words, CtlRequest *request)
 {
     const QString command = words.value(0);
     const QStringList arguments = words.mid(1);
-    const qsizetype wanted = command == "set" ? 3 : command == "apply" ? 1 : 0;
+    const bool takesProfile = command == "apply" || command == "diagram";
+    const qsizetype wanted = command == "set" ? 3 : takesProfile ? 1 : 0;
     if (command == "list")
         request->command = CtlRequest::List;
     else if (command == "save")
@@ -68,6 +71,8 @@ Result<void> checkArguments(const QStringList &words, CtlRequest *request)
         request->command = CtlRequest::Set;
     else if (command == "apply")
         request->command = CtlRequest::Apply;
+    else if (command == "diagram")
+        request->command = CtlRequest::Diagram;
     else
         return Failure{command.isEmpty() ? QStringLiteral("a command is needed")
                                          : QStringLiteral("unknown command \"%1\"").arg(command)};
@@ -78,8 +83,10 @@ Result<void> checkArguments(const QStringList &words, CtlRequest *request)
                                .arg(arguments.size())};
     if (request->saveAfterApply && request->command != CtlRequest::Apply)
         return Failure{QStringLiteral("--save goes with apply")};
+    if (!request->outputPath.isEmpty() && request->command != CtlRequest::Diagram)
+        return Failure{QStringLiteral("--output goes with diagram")};
 
-    if (request->command == CtlRequest::Apply)
+    if (request->command == CtlRequest::Apply || request->command == CtlRequest::Diagram)
         request->profilePath = arguments.first();
     if (request->command != CtlRequest::Set)
         return {};
@@ -108,13 +115,14 @@ Result<CtlRequest> parseCtlRequest(QCommandLineParser &parser, const QStringList
             {{"p", "port"}, "The port: a listed name or a device path.", "name"},
             {"dry-run", "Print the frames; open nothing, send nothing."},
             {"save", "With apply: save in the device afterwards."},
+            {{"o", "output"}, "With diagram: write the picture to this file.", "file"},
             {"timeout",
              QStringLiteral("How long a frame's reply may take to end in a line feed "
                             "(default %1).")
                      .arg(kDefaultReplyTimeoutMs),
              "ms"},
     });
-    parser.addPositionalArgument("command", "list, set, save or apply (see below).");
+    parser.addPositionalArgument("command", "list, set, save, apply or diagram (see below).");
     if (!parser.parse(arguments))
         return Failure{parser.errorText()};
 
@@ -122,6 +130,9 @@ Result<CtlRequest> parseCtlRequest(QCommandLineParser &parser, const QStringList
     request.portName = parser.value("port");
     request.dryRun = parser.isSet("dry-run");
     request.saveAfterApply = parser.isSet("save");
+    request.outputPath = parser.value("output");
+    if (parser.isSet("output") && request.outputPath.isEmpty())
+        return Failure{QStringLiteral("--output needs a file name")};
     if (parser.isSet("timeout")) {
         const Result<int> timeout
                 = readNumber(parser.value("timeout"), 1, kMaxReplyTimeoutMs, "--timeout");

@@ -14,7 +14,7 @@ constexpr int kDefaultReplyTimeoutMs = 1000;
 // What one run of kestrane-ctl is asked to do.
 struct CtlRequest
 {
-    enum Command { List, Set, Save, Apply };
+    enum Command { List, Set, Save, Apply, Diagram };
     Command command = List;
     QString portName; // empty: the one generator found
     bool dryRun = false;
@@ -24,6 +24,7 @@ struct CtlRequest
     int delayPs = 0;
     int widthPs = 0;
     QString profilePath;
+    QString outputPath; // diagram: the file to write; empty: stdout
 };
 
 // Declares the tool's options (with --help and --version, which the caller

@@ -1,10 +1,8 @@
 #include "cli/frameplan.h"
 
 #include "device/commandframes.h"
-#include "pulse/channelrecords.h"
-#include "pulse/pulsesteps.h"
 
-PlannedFrame planSetFrame(int channel, int delayPs, int widthPs, const QString &origin)
+PlannedPulse planPulse(int delayPs, int widthPs, const QString &origin)
 {
     const PulseSteps steps = pulseStepsFor(delayPs, widthPs);
     QString warning;
@@ -16,6 +14,12 @@ PlannedFrame planSetFrame(int channel, int delayPs, int widthPs, const QString &
                           .arg(steps.widthSteps * kStepPs)
                           .arg(kBudgetSteps);
     }
+    return {steps, warning};
+}
+
+PlannedFrame planSetFrame(int channel, int delayPs, int widthPs, const QString &origin)
+{
+    const auto [steps, warning] = planPulse(delayPs, widthPs, origin);
     const QByteArray frame = buildSetCommand(channel, steps.delaySteps, steps.widthSteps);
     const QString fields
             = QStringLiteral("channel=%1 delay_ps=%2 width_ps=%3 applied_delay_ps=%4 "
@@ -36,17 +40,28 @@ PlannedFrame planSaveFrame()
     return {kSaveCommand, QStringLiteral("frame=%1").arg(QString::fromLatin1(kSaveCommand)), {}};
 }
 
+Result<QList<ChannelRecord>> readProfile(const QString &path, const QString &text)
+{
+    Result<QList<ChannelRecord>> records = parseChannelRecords(path, text, kMaxTimePs);
+    if (records && records->isEmpty())
+        return Failure{QStringLiteral("%1: no channel to set").arg(path)};
+    return records;
+}
+
+QString recordOrigin(const QString &path, const ChannelRecord &record)
+{
+    return QStringLiteral("%1:%2").arg(path).arg(record.lineNumber);
+}
+
 Result<QList<PlannedFrame>> planProfile(const QString &path, const QString &text)
 {
-    const Result<QList<ChannelRecord>> records = parseChannelRecords(path, text, kMaxTimePs);
+    const Result<QList<ChannelRecord>> records = readProfile(path, text);
     if (!records)
         return Failure{records.error()};
-    if (records->isEmpty())
-        return Failure{QStringLiteral("%1: no channel to set").arg(path)};
     QList<PlannedFrame> frames;
     for (const ChannelRecord &record : records.value()) {
-        const QString origin = QStringLiteral("%1:%2").arg(path).arg(record.lineNumber);
-        frames.append(planSetFrame(record.channel, record.delay, record.width, origin));
+        frames.append(planSetFrame(record.channel, record.delay, record.width,
+                                   recordOrigin(path, record)));
     }
     return frames;
 }

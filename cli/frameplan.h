@@ -2,6 +2,8 @@
 #define FRAMEPLAN_H
 
 #include "common/result.h"
+#include "pulse/channelrecords.h"
+#include "pulse/pulsesteps.h"
 
 #include <QByteArray>
 #include <QList>
@@ -15,13 +17,29 @@ struct PlannedFrame
     QString warning; // empty unless the width gave way to the budget
 };
 
+// What one channel is set to for the times entered, rounded and clamped as
+// the window does; the warning is empty unless the width gave way to the
+// budget. `origin` prefixes the warning, e.g. "profile.txt:3".
+struct PlannedPulse
+{
+    PulseSteps steps;
+    QString warning;
+};
+PlannedPulse planPulse(int delayPs, int widthPs, const QString &origin);
+
 // The set frame for one channel, rounded and clamped as the window does.
 // `origin` prefixes the warning, e.g. "profile.txt:3".
 PlannedFrame planSetFrame(int channel, int delayPs, int widthPs, const QString &origin);
 PlannedFrame planSaveFrame();
 
-// A profile: "CHANNEL DELAY_PS WIDTH_PS" lines, checked whole before any
-// frame is planned; one without any channel is refused.
+// A profile: "CHANNEL DELAY_PS WIDTH_PS" lines, checked whole; one without
+// any channel is refused.
+Result<QList<ChannelRecord>> readProfile(const QString &path, const QString &text);
+
+// Where a profile's record is, for messages: "profile.txt:3".
+QString recordOrigin(const QString &path, const ChannelRecord &record);
+
+// The frames of a profile, planned only once all of it is found good.
 Result<QList<PlannedFrame>> planProfile(const QString &path, const QString &text);
 
 #endif // FRAMEPLAN_H

@@ -1,4 +1,6 @@
+#include "cli/ctloutput.h"
 #include "cli/ctlrequest.h"
+#include "cli/diagramcommand.h"
 #include "cli/frameplan.h"
 
 #include "common/program.h"
@@ -12,25 +14,9 @@
 #include <QDebug>
 #include <QSerialPort>
 
-#include <cerrno>
 #include <cstdio>
-#include <cstring>
 
 namespace {
-
-void printLine(std::FILE *stream, const QString &line)
-{
-    std::fprintf(stream, "%s\n", qPrintable(line));
-}
-
-// A script reads stdout: a line it never got must not pass for success.
-Result<void> printOutput(const QString &line)
-{
-    if (std::fprintf(stdout, "%s\n", qPrintable(line)) < 0 || std::fflush(stdout) != 0)
-        return Failure{QStringLiteral("cannot write the output: %1")
-                               .arg(QString::fromLocal8Bit(std::strerror(errno)))};
-    return {};
-}
 
 // The reply as the window logs it: UTF-8, quoted, special characters escaped.
 QString quoted(const QByteArray &reply)
@@ -101,6 +87,7 @@ Result<QList<PlannedFrame>> plan(const CtlRequest &request)
         return frames;
     }
     case CtlRequest::List:
+    case CtlRequest::Diagram:
         break;
     }
     return QList<PlannedFrame>();
@@ -121,13 +108,15 @@ int main(int argc, char *argv[])
         return *exitCode;
     if (request->command == CtlRequest::List)
         return listPorts();
+    if (request->command == CtlRequest::Diagram)
+        return drawProfileDiagram(request.value());
 
     const Result<QList<PlannedFrame>> frames = plan(request.value());
     if (!frames)
         return fail(kExitUsage, frames.error());
     for (const PlannedFrame &planned : frames.value()) {
         if (!planned.warning.isEmpty())
-            printLine(stderr, QStringLiteral("kestrane-ctl: warning: ") + planned.warning);
+            warn(planned.warning);
     }
     if (request->dryRun) {
         for (const PlannedFrame &planned : frames.value()) {

@@ -18,6 +18,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     }
     FUZZ_CHECK(request->replyTimeoutMs > 0);
     FUZZ_CHECK(!request->saveAfterApply || request->command == CtlRequest::Apply);
+    FUZZ_CHECK(request->outputPath.isEmpty() || request->command == CtlRequest::Diagram);
     if (request->command == CtlRequest::Set) {
         FUZZ_CHECK(request->channel >= 1 && request->channel <= kChannelCount);
         FUZZ_CHECK(request->delayPs >= 0 && request->delayPs <= kMaxTimePs);

@@ -29,6 +29,8 @@ if [[ $mode == test ]]; then
     # The Tango device server, always built for the tests, and its client.
     packages+=(libtango-dev python3-tango pkg-config)
     configure+=(-DKESTRANE_TANGO=ON)
+    # The timing diagrams are checked against SVG 1.1's document type.
+    packages+=(libxml2-utils w3c-sgml-lib)
     # The run script's test opens the window on a virtual display too.
     packages+=(xvfb xauth procps)
 fi

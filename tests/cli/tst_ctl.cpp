@@ -7,6 +7,7 @@
 #include "tests/support/pseudoterminal.h"
 
 #include <QFile>
+#include <QFileInfo>
 #include <QProcess>
 #include <QSerialPort>
 #include <QTemporaryDir>
@@ -19,6 +20,7 @@ namespace {
 struct CtlResult
 {
     int exitCode = -1;
+    QByteArray outputBytes;
     QStringList output; // stdout lines
     QString errors;     // stderr
 };
@@ -34,8 +36,8 @@ CtlResult runCtl(const QStringList &arguments,
     if (!ctl.waitForFinished(20000) || ctl.exitStatus() != QProcess::NormalExit)
         return result;
     result.exitCode = ctl.exitCode();
-    result.output
-            = QString::fromLocal8Bit(ctl.readAllStandardOutput()).split(u'\n', Qt::SkipEmptyParts);
+    result.outputBytes = ctl.readAllStandardOutput();
+    result.output = QString::fromLocal8Bit(result.outputBytes).split(u'\n', Qt::SkipEmptyParts);
     result.errors = QString::fromLocal8Bit(ctl.readAllStandardError());
     return result;
 }
@@ -63,6 +65,12 @@ private slots:
     void badProfileSendsNothing();
     void unreadableProfiles_data();
     void unreadableProfiles();
+    void diagramOfBadProfile_data();
+    void diagramOfBadProfile();
+    void diagramAsApplySetsIt_data();
+    void diagramAsApplySetsIt();
+    void diagramThatCannotBeWritten_data();
+    void diagramThatCannotBeWritten();
     void answersBelongToTheirFrame_data();
     void answersBelongToTheirFrame();
     void outputThatCannotBeWritten_data();
@@ -215,10 +223,109 @@ void TestCtl::unreadableProfiles()
         path = kind;
     else
         QVERIFY(makeUnusableFile(path, kind));
-    const CtlResult result = runCtl({"--dry-run", "apply", path});
+    for (const QStringList &command : {QStringList{"--dry-run", "apply"}, QStringList{"diagram"}}) {
+        const CtlResult result = runCtl(command + QStringList{path});
+        QCOMPARE(result.exitCode, 2);
+        QCOMPARE(result.errors, "kestrane-ctl: " + path + ": " + complaint + "\n");
+        QCOMPARE(result.output, QStringList());
+    }
+}
+
+void TestCtl::diagramOfBadProfile_data()
+{
+    badProfileSendsNothing_data();
+}
+
+// Refused as apply refuses it, and no picture is left behind.
+void TestCtl::diagramOfBadProfile()
+{
+    QFETCH(QByteArray, content);
+    QFETCH(QString, where);
+
+    QTemporaryDir folder;
+    const QString profile = writeProfile(folder, content);
+    const QString picture = folder.filePath("timing.svg");
+    const CtlResult result = runCtl({"diagram", profile, "-o", picture});
     QCOMPARE(result.exitCode, 2);
-    QCOMPARE(result.errors, "kestrane-ctl: " + path + ": " + complaint + "\n");
-    QCOMPARE(result.output, QStringList());
+    QVERIFY2(result.errors.startsWith("kestrane-ctl: " + profile + where),
+             qPrintable(result.errors));
+    QVERIFY(!QFileInfo::exists(picture));
+}
+
+void TestCtl::diagramAsApplySetsIt_data()
+{
+    QTest::addColumn<QStringList>("output"); // options; none: stdout
+    QTest::addColumn<QByteArray>("before");  // in the output file, if any
+
+    QTest::newRow("stdout") << QStringList{} << QByteArray();
+    QTest::newRow("-o new file") << QStringList{"-o", "timing.svg"} << QByteArray();
+    QTest::newRow("--output over a file")
+            << QStringList{"--output", "timing.svg"} << QByteArray(20000, 'x');
+}
+
+// Rounded, the width cut with apply's warning, unnamed channels unknown:
+// tests/diagram's golden.
+void TestCtl::diagramAsApplySetsIt()
+{
+    QFETCH(QStringList, output);
+    QFETCH(QByteArray, before);
+
+    QTemporaryDir folder;
+    const QString profile = writeProfile(folder, "# mixed\n"
+                                                 "16 3000 1000\n"
+                                                 "1 0 1000\n"
+                                                 "2 1000 2000\n"
+                                                 "3 2805 3000   # cut\n"
+                                                 "8 500 11\n"
+                                                 "10 4000 1621\n"
+                                                 "12 1500 500\n");
+    const QString picture = folder.filePath("timing.svg");
+    if (!before.isEmpty())
+        QVERIFY(writeFile(picture, before));
+    const CtlResult result = runCtl(QStringList{"diagram", profile} + output,
+                                    [&](QProcess &ctl) { ctl.setWorkingDirectory(folder.path()); });
+    QCOMPARE(result.exitCode, 0);
+    QCOMPARE(result.errors, "kestrane-ctl: warning: " + profile
+                                    + ":5: width 3000 ps cut to 2816 ps: delay plus width may not "
+                                      "exceed 511 steps\n");
+    const QByteArray golden = readFile(QStringLiteral(KESTRANE_DIAGRAM_GOLDENS "/mixed.svg"));
+    QCOMPARE(output.isEmpty() ? result.outputBytes : readFile(picture), golden);
+    QCOMPARE(result.outputBytes.isEmpty(), !output.isEmpty());
+}
+
+void TestCtl::diagramThatCannotBeWritten_data()
+{
+    QTest::addColumn<QString>("output"); // empty: stdout to /dev/full
+    QTest::addColumn<QString>("complaint");
+
+    QTest::newRow("stdout full") << ""
+                                 << "cannot write the output: No space left on device";
+    QTest::newRow("device full") << "/dev/full"
+                                 << "cannot write /dev/full: No space left on device";
+    QTest::newRow("no such folder") << "/nonexistent/timing.svg"
+                                    << "cannot write /nonexistent/timing.svg: No such file";
+    QTest::newRow("a folder") << "/tmp"
+                              << "cannot write /tmp: Is a directory";
+}
+
+// Exit 1 with the reason; a device is written, never replaced by a file.
+void TestCtl::diagramThatCannotBeWritten()
+{
+    QFETCH(QString, output);
+    QFETCH(QString, complaint);
+
+    QTemporaryDir folder;
+    const QString profile = writeProfile(folder, "1 0 1000\n");
+    const CtlResult result
+            = runCtl(output.isEmpty() ? QStringList{"diagram", profile}
+                                      : QStringList{"diagram", profile, "-o", output},
+                     [&](QProcess &ctl) {
+                         if (output.isEmpty())
+                             ctl.setStandardOutputFile(QStringLiteral("/dev/full"));
+                     });
+    QCOMPARE(result.exitCode, 1);
+    QVERIFY2(result.errors.startsWith("kestrane-ctl: " + complaint), qPrintable(result.errors));
+    QVERIFY(QFileInfo("/dev/full").exists() && !QFileInfo("/dev/full").isFile());
 }
 
 void TestCtl::answersBelongToTheirFrame_data()
@@ -358,6 +465,11 @@ void TestCtl::usageErrors_data()
     QTest::newRow("timeout not a number")
             << QStringList{"--timeout", "soon", "save"} << "--timeout must be a whole number";
     QTest::newRow("timeout 0") << QStringList{"--timeout", "0", "save"} << "--timeout";
+    QTest::newRow("diagram without profile") << QStringList{"diagram"} << "diagram takes 1";
+    QTest::newRow("--output without diagram")
+            << QStringList{"save", "-o", "x.svg"} << "--output goes with diagram";
+    QTest::newRow("empty --output")
+            << QStringList{"diagram", "p", "--output", ""} << "--output needs a file name";
 }
 
 void TestCtl::usageErrors()
@@ -438,7 +550,7 @@ void TestCtl::helpExplainsProfiles()
     const CtlResult result = runCtl({"--help"});
     QCOMPARE(result.exitCode, 0);
     const QString help = result.output.join(u'\n');
-    for (const char *part : {"apply FILE", "Example:", "16  5621  0",
+    for (const char *part : {"apply FILE", "diagram FILE [-o SVG]", "Example:", "16  5621  0",
                              "Exit codes:", "--timeout <ms>", "(default 1000)"})
         QVERIFY2(help.contains(QLatin1String(part)), part);
 }
