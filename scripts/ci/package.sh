@@ -58,6 +58,9 @@ done
 [[ $(dpkg-deb --field "$(deb kestrane-tango)" Depends) == *libtango* ]] \
     || fail "kestrane-tango's Depends lacks libtango"
 
+# Where this release keeps units and udev rules, as debian/rules puts them.
+unit_dir=$(pkg-config --variable=systemdsystemunitdir systemd)
+rules_dir=${unit_dir%/systemd/system}/udev/rules.d
 installed=(kestrane kestrane-tango)
 apt-get install -y -qq "$(deb kestrane)" "$(deb kestrane-tango)" >/dev/null
 expected=(
@@ -65,8 +68,8 @@ expected=(
     kestrane:/usr/bin/kestrane-ctl
     kestrane:/usr/bin/kestrane-sim
     kestrane:/usr/bin/kestrane-scpid
-    kestrane:/lib/systemd/system/kestrane-scpid.service
-    kestrane:/lib/udev/rules.d/60-kestrane.rules
+    "kestrane:$unit_dir/kestrane-scpid.service"
+    "kestrane:$rules_dir/60-kestrane.rules"
     kestrane:/usr/share/applications/kestrane.desktop
     kestrane:/usr/share/metainfo/invalid.kestrane.Kestrane.metainfo.xml
     kestrane:/usr/share/doc/kestrane/copyright
