@@ -1,64 +1,120 @@
 #!/usr/bin/env bash
-# Builds the Debian package, installs it with apt, checks that its files
-# land where they should, starts the installed window under Xvfb, ends it,
-# and removes the package again.
+# Builds the Debian packages the Debian way from a clean export of the
+# committed tree (HEAD: uncommitted changes are not in it), fails on any
+# lintian error or warning, installs them with apt, checks their files,
+# manual pages and versions, runs their autopkgtest, has the installed window
+# set and save on the installed simulator under Xvfb, and removes them again.
 set -euo pipefail
 cd "$(dirname "$0")/../.."
 
 if [[ $(id -u) -ne 0 ]]; then
-    echo "package.sh: needs root (it installs the package)" >&2
+    echo "package.sh: needs root (it installs the packages)" >&2
     exit 2
 fi
-bash scripts/install-packages.sh dpkg-dev file desktop-file-utils
-
-build_dir=build-package
-rm -rf "$build_dir/_CPack_Packages" "$build_dir"/*.deb
-cmake -S . -B "$build_dir" -G Ninja -DCMAKE_BUILD_TYPE=Release -DBUILD_TESTING=OFF
-cmake --build "$build_dir" --parallel
-(cd "$build_dir" && cpack -G DEB)
-deb=$(ls "$PWD/$build_dir"/kestrane_*.deb)
-dpkg-deb --info "$deb"
-
 fail() {
     echo "package.sh: $*" >&2
     exit 1
 }
-depends=$(dpkg-deb --field "$deb" Depends)
+bash scripts/install-packages.sh git dpkg-dev lintian autopkgtest man-db desktop-file-utils appstream
+
+version=$(dpkg-parsechangelog -l debian/changelog -S Version)
+project_version=$(sed -n 's/^ *VERSION \([0-9.]*\)$/\1/p' CMakeLists.txt)
+[[ $version == "$project_version" ]] \
+    || fail "debian/changelog is at $version, CMakeLists.txt at $project_version"
+
+work=$(mktemp -d "${TMPDIR:-/tmp}/kestrane-package.XXXXXX")
+chmod 755 "$work" # apt reads the packages as its own user
+installed=()
+cleanup() {
+    [[ ${#installed[@]} -eq 0 ]] || apt-get purge -y -qq "${installed[@]}" >/dev/null
+    rm -rf "$work"
+}
+trap cleanup EXIT
+source_dir=$work/kestrane-$version
+mkdir "$source_dir"
+git archive HEAD | tar -x -C "$source_dir"
+
+(cd "$source_dir" && DEBIAN_FRONTEND=noninteractive apt-get build-dep -y -qq ./ >/dev/null)
+started=$SECONDS
+(cd "$source_dir" && DEB_BUILD_OPTIONS="parallel=$(nproc)" dpkg-buildpackage -us -uc -b) \
+    >"$work/build.log" 2>&1 || { tail -n 50 "$work/build.log" >&2; fail "dpkg-buildpackage failed"; }
+echo "package.sh: dpkg-buildpackage -us -uc -b took $((SECONDS - started)) s"
+changes=$(ls "$work"/kestrane_*.changes)
+ls -1 "$work"/*.deb
+
+# Root runs lintian here; it says so on stderr, which is not a finding.
+lintian --fail-on error,warning "$changes" 2> >(grep -v '^running with root privileges' >&2) \
+    || fail "lintian found errors or warnings"
+
+deb() { echo "$work/$1_${version}_$(dpkg --print-architecture).deb"; }
+for package in kestrane kestrane-tango kestrane-dbgsym kestrane-tango-dbgsym; do
+    [[ -f $(deb "$package") ]] || fail "$package was not built"
+done
+depends=$(dpkg-deb --field "$(deb kestrane)" Depends)
 for library in libqt6widgets6 libqt6serialport6 libqt6network6 libqt6core6 libc6; do
-    [[ $depends == *"$library"* ]] || fail "Depends lacks $library: $depends"
+    [[ $depends == *"$library"* ]] || fail "kestrane's Depends lacks $library: $depends"
 done
 [[ $depends != *tango* ]] || fail "the base package pulls in Tango: $depends"
-# The Tango device server comes in its own package where cppTango was found.
-for tango_deb in "$build_dir"/kestrane-tango_*.deb; do
-    [[ -e $tango_deb ]] || continue
-    [[ $(dpkg-deb --field "$tango_deb" Depends) == *libtango* ]] || fail "$tango_deb lacks libtango"
-    dpkg-deb --contents "$tango_deb" | grep -q ' \./usr/bin/kestrane-tango$' \
-        || fail "$tango_deb lacks /usr/bin/kestrane-tango"
-done
+[[ $(dpkg-deb --field "$(deb kestrane-tango)" Depends) == *libtango* ]] \
+    || fail "kestrane-tango's Depends lacks libtango"
 
-apt-get install -y -qq "$deb"
-trap 'apt-get remove -y -qq kestrane >/dev/null' EXIT
+# Where this release keeps units and udev rules, as debian/rules puts them.
+unit_dir=$(pkg-config --variable=systemdsystemunitdir systemd)
+rules_dir=${unit_dir%/systemd/system}/udev/rules.d
+installed=(kestrane kestrane-tango)
+apt-get install -y -qq "$(deb kestrane)" "$(deb kestrane-tango)" >/dev/null
 expected=(
-    /usr/bin/kestrane
-    /usr/bin/kestrane-ctl
-    /usr/bin/kestrane-sim
-    /usr/bin/kestrane-scpid
-    /usr/lib/systemd/system/kestrane-scpid.service
-    /usr/share/applications/kestrane.desktop
-    /usr/lib/udev/rules.d/60-kestrane.rules
+    kestrane:/usr/bin/kestrane
+    kestrane:/usr/bin/kestrane-ctl
+    kestrane:/usr/bin/kestrane-sim
+    kestrane:/usr/bin/kestrane-scpid
+    "kestrane:$unit_dir/kestrane-scpid.service"
+    "kestrane:$rules_dir/60-kestrane.rules"
+    kestrane:/usr/share/applications/kestrane.desktop
+    kestrane:/usr/share/metainfo/invalid.kestrane.Kestrane.metainfo.xml
+    kestrane:/usr/share/doc/kestrane/copyright
+    kestrane:/usr/share/man/man1/kestrane.1.gz
+    kestrane:/usr/share/man/man1/kestrane-ctl.1.gz
+    kestrane:/usr/share/man/man1/kestrane-sim.1.gz
+    kestrane:/usr/share/man/man1/kestrane-scpid.1.gz
+    kestrane-tango:/usr/bin/kestrane-tango
+    kestrane-tango:/usr/share/doc/kestrane-tango/copyright
+    kestrane-tango:/usr/share/man/man1/kestrane-tango.1.gz
 )
-listed=$(dpkg -L kestrane)
-for path in "${expected[@]}"; do
+for entry in "${expected[@]}"; do
+    package=${entry%%:*} path=${entry#*:}
     [[ -e $path ]] || fail "$path is missing"
-    grep -qx "$path" <<<"$listed" || fail "$path is not listed as the package's"
+    grep -qx "$path" <<<"$(dpkg -L "$package")" || fail "$path is not listed as $package's"
 done
 desktop-file-validate /usr/share/applications/kestrane.desktop
-kestrane-ctl --version
-kestrane-sim --version
-kestrane-scpid --version
+appstreamcli validate --no-net /usr/share/metainfo/invalid.kestrane.Kestrane.metainfo.xml >/dev/null
+# The unit is known to systemd's package helper, not enabled, never started.
+[[ $(systemctl --root=/ is-enabled kestrane-scpid.service || true) == disabled ]] \
+    || fail "installing enabled kestrane-scpid.service"
+[[ -e /var/lib/systemd/deb-systemd-helper-enabled/kestrane-scpid.service.dsh-also ]] \
+    || fail "kestrane-scpid.service was not handed to deb-systemd-helper"
+dpkg-deb --control "$(deb kestrane)" "$work/control"
+if grep -q deb-systemd-invoke "$work/control/postinst"; then
+    fail "kestrane's postinst starts a service"
+fi
+for program in kestrane-ctl kestrane-sim kestrane-scpid kestrane-tango; do
+    [[ $($program --version) == "$program $version" ]] || fail "$program --version is not $version"
+done
+[[ $(QT_QPA_PLATFORM=offscreen kestrane --version 2>/dev/null) == "kestrane $version" ]] \
+    || fail "kestrane --version is not $version"
+for page in kestrane kestrane-ctl kestrane-sim kestrane-scpid kestrane-tango; do
+    [[ $(man "$page") == *"NAME"*"$page - "* ]] || fail "man $page shows no manual page"
+done
+[[ $(man kestrane-scpid) == *"--reply-timeout"* ]] || fail "man kestrane-scpid lacks the options"
+
+# The packages' own tests, on this machine as it is (no container).
+autopkgtest --no-built-binaries "$(deb kestrane)" "$(deb kestrane-tango)" "$source_dir/" -- null \
+    >"$work/autopkgtest.log" 2>&1 || { cat "$work/autopkgtest.log" >&2; fail "autopkgtest failed"; }
+sed -n '/@@@ summary/,$p' "$work/autopkgtest.log"
 
 log=$(mktemp)
-bash scripts/screenshot.sh /usr/bin/kestrane "$(mktemp -d)/installed.png" /usr/bin/kestrane-sim 2>"$log" \
+bash scripts/screenshot.sh /usr/bin/kestrane "$work/installed.png" /usr/bin/kestrane-sim 2>"$log" \
     || { cat "$log" >&2; fail "the installed window did not take Set and Save from the installed simulator"; }
 grep -qx "Update device list" "$log" || { cat "$log" >&2; fail "the installed window logged nothing"; }
-echo "package.sh: $(basename "$deb") installs; its window sets and saves on its simulator"
+rm -f "$log"
+echo "package.sh: kestrane and kestrane-tango $version build, pass lintian and their autopkgtest, install; the window sets and saves on the simulator"
