@@ -12,7 +12,7 @@ bash scripts/install-packages.sh cmake ninja-build clang libclang-rt-14-dev \
 
 seconds=${KESTRANE_FUZZ_SECONDS:-30}
 build_dir=build-fuzz
-targets=(channelrecords framereader simulatoroptions ctlrequest)
+targets=(channelrecords framereader simulatoroptions ctlrequest scpilines)
 
 # Debian's Qt is built with gcc; clang links against it as it is.
 cmake -S . -B "$build_dir" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
