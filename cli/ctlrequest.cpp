@@ -57,22 +57,23 @@ Result<int> readNumber(const QString &text, int minimum, int maximum, const QStr
                            .arg(text)};
 }
 
-Result<void> checkArguments(const QStringList &words, CtlRequest *request)
+// The request with its command and the command's arguments.
+Result<CtlRequest> withCommand(CtlRequest request, const QStringList &words)
 {
     const QString command = words.value(0);
     const QStringList arguments = words.mid(1);
     const bool takesProfile = command == "apply" || command == "diagram";
     const qsizetype wanted = command == "set" ? 3 : takesProfile ? 1 : 0;
     if (command == "list")
-        request->command = CtlRequest::List;
+        request.command = CtlRequest::List;
     else if (command == "save")
-        request->command = CtlRequest::Save;
+        request.command = CtlRequest::Save;
     else if (command == "set")
-        request->command = CtlRequest::Set;
+        request.command = CtlRequest::Set;
     else if (command == "apply")
-        request->command = CtlRequest::Apply;
+        request.command = CtlRequest::Apply;
     else if (command == "diagram")
-        request->command = CtlRequest::Diagram;
+        request.command = CtlRequest::Diagram;
     else
         return Failure{command.isEmpty() ? QStringLiteral("a command is needed")
                                          : QStringLiteral("unknown command \"%1\"").arg(command)};
@@ -81,15 +82,15 @@ Result<void> checkArguments(const QStringList &words, CtlRequest *request)
                                .arg(command)
                                .arg(wanted)
                                .arg(arguments.size())};
-    if (request->saveAfterApply && request->command != CtlRequest::Apply)
+    if (request.saveAfterApply && request.command != CtlRequest::Apply)
         return Failure{QStringLiteral("--save goes with apply")};
-    if (!request->outputPath.isEmpty() && request->command != CtlRequest::Diagram)
+    if (!request.outputPath.isEmpty() && request.command != CtlRequest::Diagram)
         return Failure{QStringLiteral("--output goes with diagram")};
 
-    if (request->command == CtlRequest::Apply || request->command == CtlRequest::Diagram)
-        request->profilePath = arguments.first();
-    if (request->command != CtlRequest::Set)
-        return {};
+    if (request.command == CtlRequest::Apply || request.command == CtlRequest::Diagram)
+        request.profilePath = arguments.first();
+    if (request.command != CtlRequest::Set)
+        return request;
     const Result<int> channel = readNumber(arguments[0], 1, kChannelCount, "CHANNEL");
     const Result<int> delayPs = readNumber(arguments[1], 0, kMaxTimePs, "DELAY_PS");
     const Result<int> widthPs = readNumber(arguments[2], 0, kMaxTimePs, "WIDTH_PS");
@@ -97,10 +98,10 @@ Result<void> checkArguments(const QStringList &words, CtlRequest *request)
         if (!*number)
             return Failure{number->error()};
     }
-    request->channel = channel.value();
-    request->delayPs = delayPs.value();
-    request->widthPs = widthPs.value();
-    return {};
+    request.channel = channel.value();
+    request.delayPs = delayPs.value();
+    request.widthPs = widthPs.value();
+    return request;
 }
 
 } // namespace
@@ -140,10 +141,7 @@ Result<CtlRequest> parseCtlRequest(QCommandLineParser &parser, const QStringList
             return Failure{timeout.error()};
         request.replyTimeoutMs = timeout.value();
     }
-    const Result<void> checked = checkArguments(parser.positionalArguments(), &request);
-    if (!checked)
-        return Failure{checked.error()};
-    return request;
+    return withCommand(request, parser.positionalArguments());
 }
 
 QString ctlHelpText(const QCommandLineParser &parser)
