@@ -4,7 +4,7 @@
 // query of a line that raised no error, and an error queue that stays
 // bounded and answers in SCPI's own format.
 #include "fuzz/fuzzarguments.h"
-#include "scpid/scpiinterpreter.h"
+#include "instrument/scpiinterpreter.h"
 #include "session/generatorsession.h"
 
 #include <QCoreApplication>

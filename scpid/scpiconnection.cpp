@@ -1,6 +1,6 @@
 #include "scpid/scpiconnection.h"
 
-#include "scpid/scpiinterpreter.h"
+#include "instrument/scpiinterpreter.h"
 
 #include <QScopedValueRollback>
 #include <QSocketNotifier>

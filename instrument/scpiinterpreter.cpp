@@ -1,4 +1,4 @@
-#include "scpid/scpiinterpreter.h"
+#include "instrument/scpiinterpreter.h"
 
 #include "pulse/channelrecords.h"
 #include "pulse/pulsesteps.h"

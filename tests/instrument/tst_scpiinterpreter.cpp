@@ -1,4 +1,4 @@
-#include "scpid/scpiinterpreter.h"
+#include "instrument/scpiinterpreter.h"
 #include "session/generatorsession.h"
 
 #include "tests/support/pseudoterminal.h"
