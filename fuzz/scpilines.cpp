@@ -4,6 +4,7 @@
 // query of a line that raised no error, and an error queue that stays
 // bounded and answers in SCPI's own format.
 #include "fuzz/fuzzarguments.h"
+#include "instrument/generatorlock.h"
 #include "instrument/scpiinterpreter.h"
 #include "session/generatorsession.h"
 
@@ -35,13 +36,12 @@ QByteArray run(ScpiInterpreter &interpreter, const QByteArray &line)
     QByteArray answer;
     bool done = false;
     QEventLoop loop;
-    const QMetaObject::Connection connection
-            = QObject::connect(&interpreter, &ScpiInterpreter::lineDone,
-                               [&](const QByteArray &response) {
-                                   answer = response;
-                                   done = true;
-                                   loop.quit();
-                               });
+    const QMetaObject::Connection connection = QObject::connect(
+            &interpreter, &ScpiInterpreter::lineDone, [&](const QByteArray &response) {
+                answer = response;
+                done = true;
+                loop.quit();
+            });
     interpreter.execute(line);
     if (!done)
         loop.exec();
@@ -71,7 +71,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
             QStringLiteral(R"(^-?[0-9]+,"([^",]|"")*"(,-?[0-9]+,"([^",]|"")*")*$)"));
 
     GeneratorSession session(QStringLiteral("/nonexistent/kestrane-fuzz"));
-    ScpiInterpreter interpreter(session);
+    GeneratorLock lock;
+    const LockHolder client(lock, QStringLiteral("fuzzer"));
+    ScpiInterpreter interpreter(session, client);
     const QByteArray input(reinterpret_cast<const char *>(data), qsizetype(size));
     for (const QByteArray &line : input.split('\n')) {
         run(interpreter, "*CLS");
@@ -84,7 +86,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
         if (!clearsStatus(parsed) && run(interpreter, "*ESR?") == "0")
             FUZZ_CHECK(fields == queries);
         FUZZ_CHECK(run(interpreter, "SYST:ERR:COUN?").toInt() <= ScpiStatus::kErrorQueueLength);
-        FUZZ_CHECK(errorList.match(QString::fromLatin1(run(interpreter, "SYST:ERR:ALL?"))).hasMatch());
+        FUZZ_CHECK(
+                errorList.match(QString::fromLatin1(run(interpreter, "SYST:ERR:ALL?"))).hasMatch());
     }
     return 0;
 }

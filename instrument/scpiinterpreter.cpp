@@ -1,5 +1,6 @@
 #include "instrument/scpiinterpreter.h"
 
+#include "instrument/generatorlock.h"
 #include "pulse/channelrecords.h"
 #include "pulse/pulsesteps.h"
 #include "scpi/scpinumber.h"
@@ -75,9 +76,11 @@ Result<int, ScpiError> registerValue(const QByteArray &text)
 
 } // namespace
 
-ScpiInterpreter::ScpiInterpreter(GeneratorSession &session, QObject *parent) :
+ScpiInterpreter::ScpiInterpreter(GeneratorSession &session, const LockHolder &client,
+                                 QObject *parent) :
     QObject(parent),
-    session(session)
+    session(session),
+    client(client)
 {}
 
 void ScpiInterpreter::execute(const QByteArray &text)
@@ -127,6 +130,12 @@ void ScpiInterpreter::resumeAfter(const SessionOutcome &outcome)
 
 bool ScpiInterpreter::run(const ScpiCommand &command)
 {
+    if (sendsToGenerator(command) && client.lock().isHeldByOtherThan(client)) {
+        status.pushError(
+                {ScpiErrorCode::CommandProtected,
+                 QStringLiteral("the generator is locked by ") + client.lock().ownerName()});
+        return true;
+    }
     switch (command.header) {
     case ScpiHeader::Delay:
     case ScpiHeader::Width:
@@ -175,6 +184,11 @@ bool ScpiInterpreter::run(const ScpiCommand &command)
         return true;
     case ScpiHeader::Reply:
         responses.append(quotedScpiString(session.lastReply()));
+        return true;
+    case ScpiHeader::LockRequest:
+    case ScpiHeader::LockRelease:
+    case ScpiHeader::LockOwner:
+        runLockCommand(command);
         return true;
     default:
         runStatusCommand(command);
@@ -229,6 +243,24 @@ QByteArray ScpiInterpreter::timeQuery(const ScpiCommand &command)
         return time(&PulseSteps::widthSteps);
     default:
         return time(&PulseSteps::delaySteps) + ',' + time(&PulseSteps::widthSteps);
+    }
+}
+
+void ScpiInterpreter::runLockCommand(const ScpiCommand &command)
+{
+    GeneratorLock &lock = client.lock();
+    switch (command.header) {
+    case ScpiHeader::LockRequest:
+        return responses.append(lock.take(client) ? "1" : "0");
+    case ScpiHeader::LockRelease: {
+        // Nothing to give back is no error: the aim is not to hold it.
+        [[maybe_unused]] const bool released = lock.release(client);
+        return;
+    }
+    default: {
+        const QString owner = lock.ownerName();
+        return responses.append(quotedScpiString(owner.isEmpty() ? "NONE" : owner.toUtf8()));
+    }
     }
 }
 

@@ -8,18 +8,21 @@
 #include <QObject>
 
 class GeneratorSession;
+class LockHolder;
 struct SessionOutcome;
 
 // One client's SCPI conversation: its own error queue and status registers,
 // its lines run one at a time, commands for the generator queued on the
 // shared session. A query of what the session knows is answered once
-// everything queued before it, by any client, is done.
+// everything queued before it, by any client, is done. While another client
+// holds the generator's lock, a command that would send to the generator
+// fails at once (-203) and nothing is sent or queued.
 class ScpiInterpreter : public QObject
 {
     Q_OBJECT
 
 public:
-    explicit ScpiInterpreter(GeneratorSession &session, QObject *parent = nullptr);
+    ScpiInterpreter(GeneratorSession &session, const LockHolder &client, QObject *parent = nullptr);
 
     // Runs one line (without its line end); lineDone() follows, at once
     // when the line needs no exchange. Only while not busy.
@@ -36,6 +39,7 @@ private:
     // False when the command went to the generator: the line resumes when it is done.
     bool run(const ScpiCommand &command);
     bool runSetting(const ScpiCommand &command);
+    void runLockCommand(const ScpiCommand &command);
     void runStatusCommand(const ScpiCommand &command);
     QByteArray timeQuery(const ScpiCommand &command);
     QByteArray identity() const;
@@ -44,6 +48,7 @@ private:
     void sendToGenerator(Queue queue);
 
     GeneratorSession &session;
+    const LockHolder &client;
     ScpiStatus status;
     ScpiLine line;
     qsizetype nextCommand = 0;

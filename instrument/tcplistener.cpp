@@ -112,3 +112,17 @@ void TcpListener::acceptPending()
         return;
     }
 }
+
+QString peerAddress(int socket)
+{
+    sockaddr_storage storage{};
+    socklen_t length = sizeof storage;
+    if (::getpeername(socket, reinterpret_cast<sockaddr *>(&storage), &length) != 0)
+        return QStringLiteral("unknown");
+    QHostAddress address;
+    address.setAddress(reinterpret_cast<const sockaddr *>(&storage));
+    const quint16 port = ntohs(storage.ss_family == AF_INET6
+                                       ? reinterpret_cast<const sockaddr_in6 *>(&storage)->sin6_port
+                                       : reinterpret_cast<const sockaddr_in *>(&storage)->sin_port);
+    return QStringLiteral("%1:%2").arg(address.toString()).arg(port);
+}

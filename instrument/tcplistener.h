@@ -42,4 +42,7 @@ private:
     bool outOfDescriptors = false;
 };
 
+// The peer of a connected socket, "127.0.0.1:51234", for people.
+QString peerAddress(int socket);
+
 #endif // TCPLISTENER_H

@@ -23,6 +23,8 @@ const char *standardText(ScpiErrorCode code)
         return "Header suffix out of range";
     case ScpiErrorCode::InvalidSuffix:
         return "Invalid suffix";
+    case ScpiErrorCode::CommandProtected:
+        return "Command protected";
     case ScpiErrorCode::SettingsConflict:
         return "Settings conflict";
     case ScpiErrorCode::DataOutOfRange:

@@ -14,6 +14,7 @@ enum class ScpiErrorCode : int {
     HeaderSuffixOutOfRange = -114,
     InvalidSuffix = -131,
     DataTypeError = -104,
+    CommandProtected = -203,
     SettingsConflict = -221,
     DataOutOfRange = -222,
     IllegalParameterValue = -224,

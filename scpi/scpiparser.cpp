@@ -34,6 +34,9 @@ const Pattern kPatterns[] = {
         {"SYSTem:VERSion", ScpiHeader::Version, QueryOnly, 0},
         {"SYSTem:LINK", ScpiHeader::Link, QueryOnly, 0},
         {"SYSTem:REPLy", ScpiHeader::Reply, QueryOnly, 0},
+        {"SYSTem:LOCK:REQuest", ScpiHeader::LockRequest, QueryOnly, 0},
+        {"SYSTem:LOCK:RELease", ScpiHeader::LockRelease, SetOnly, 0},
+        {"SYSTem:LOCK:OWNer", ScpiHeader::LockOwner, QueryOnly, 0},
         {"[SOURce]:PULSe#:DELay", ScpiHeader::Delay, QueryOrSet, 1, 1},
         {"[SOURce]:PULSe#:WIDTh", ScpiHeader::Width, QueryOrSet, 1, 1},
         {"[SOURce]:PULSe#:TIMing", ScpiHeader::Timing, QueryOrSet, 2},
@@ -260,4 +263,19 @@ std::optional<ScpiError> LineParser::parseUnit(const QByteArray &unit)
 ScpiLine parseScpiLine(const QByteArray &line)
 {
     return LineParser().parse(line);
+}
+
+bool sendsToGenerator(const ScpiCommand &command)
+{
+    switch (command.header) {
+    case ScpiHeader::Delay:
+    case ScpiHeader::Width:
+    case ScpiHeader::Timing:
+        return !command.query;
+    case ScpiHeader::Reset:
+    case ScpiHeader::Save:
+        return true;
+    default:
+        return false;
+    }
 }

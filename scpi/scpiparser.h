@@ -28,6 +28,9 @@ enum class ScpiHeader {
     Version,           // SYSTem:VERSion
     Link,              // SYSTem:LINK
     Reply,             // SYSTem:REPLy
+    LockRequest,       // SYSTem:LOCK:REQuest
+    LockRelease,       // SYSTem:LOCK:RELease
+    LockOwner,         // SYSTem:LOCK:OWNer
     Delay,             // [SOURce:]PULSe<n>:DELay
     Width,             // [SOURce:]PULSe<n>:WIDTh
     Timing,            // [SOURce:]PULSe<n>:TIMing
@@ -48,6 +51,10 @@ struct ScpiLine
     QList<ScpiCommand> commands;
     std::optional<ScpiError> error;
 };
+
+// Whether the command sends anything to the generator (a setting, *RST,
+// *SAV): what a client holding the generator's lock keeps from others.
+bool sendsToGenerator(const ScpiCommand &command);
 
 // One line without its line end. Commands after ";" continue from the
 // previous command's path (falling back to the root), ":" restarts at the

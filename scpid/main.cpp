@@ -1,5 +1,7 @@
 #include "common/program.h"
 #include "common/terminationsignals.h"
+#include "instrument/clientslots.h"
+#include "instrument/generatorlock.h"
 #include "scpid/descriptorlimit.h"
 #include "scpid/scpidoptions.h"
 #include "scpid/scpiserver.h"
@@ -40,7 +42,9 @@ int main(int argc, char *argv[])
 
     GeneratorSession session(options->port);
     session.setReplyTimeoutMs(options->replyTimeoutMs);
-    ScpiServer server(session, options->maxClients);
+    GeneratorLock lock;
+    ClientSlots clientSlots(options->maxClients);
+    ScpiServer server(session, lock, clientSlots);
     if (const Result<void> listening = server.listen(options->listenAddress, options->tcpPort);
         !listening)
         return fail(kExitFailure, listening.error());

@@ -9,12 +9,14 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
-ScpiConnection::ScpiConnection(int socket, GeneratorSession &session, QObject *parent) :
+ScpiConnection::ScpiConnection(int socket, GeneratorSession &session, GeneratorLock &lock,
+                               const QString &name, QObject *parent) :
     QObject(parent),
     socket(socket),
+    client(lock, name),
     readable(new QSocketNotifier(socket, QSocketNotifier::Read, this)),
     writable(new QSocketNotifier(socket, QSocketNotifier::Write, this)),
-    interpreter(new ScpiInterpreter(session, this))
+    interpreter(new ScpiInterpreter(session, client, this))
 {
     writable->setEnabled(false);
     connect(readable, &QSocketNotifier::activated, this, &ScpiConnection::readInput);

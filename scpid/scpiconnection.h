@@ -1,6 +1,8 @@
 #ifndef SCPICONNECTION_H
 #define SCPICONNECTION_H
 
+#include "instrument/generatorlock.h"
+
 #include <QByteArray>
 #include <QObject>
 
@@ -25,7 +27,9 @@ public:
     static constexpr qsizetype kMaxUnsentBytes = 1024 * 1024;
 
     // Takes the socket descriptor over; deletes itself once done with it.
-    ScpiConnection(int socket, GeneratorSession &session, QObject *parent = nullptr);
+    // `name` names it as a holder of the generator's lock.
+    ScpiConnection(int socket, GeneratorSession &session, GeneratorLock &lock, const QString &name,
+                   QObject *parent = nullptr);
     ~ScpiConnection() override;
 
 private:
@@ -38,6 +42,7 @@ private:
     void drop();
 
     int socket;
+    const LockHolder client;
     QSocketNotifier *readable;
     QSocketNotifier *writable;
     ScpiInterpreter *interpreter;

@@ -1,17 +1,22 @@
 #include "scpid/scpiserver.h"
 
 #include "scpid/scpiconnection.h"
+#include "instrument/clientslots.h"
 #include "instrument/tcplistener.h"
 
 #include <sys/socket.h>
 #include <unistd.h>
 
-ScpiServer::ScpiServer(GeneratorSession &session, int maxClients, QObject *parent) :
+ScpiServer::ScpiServer(GeneratorSession &session, GeneratorLock &lock, ClientSlots &clients,
+                       QObject *parent) :
     QObject(parent),
     session(session),
-    listener(new TcpListener([this](int socket) { accept(socket); }, this)),
-    maxClients(maxClients)
-{}
+    lock(lock),
+    clientSlots(clients),
+    listener(new TcpListener([this](int socket) { accept(socket); }, this))
+{
+    connect(&clientSlots, &ClientSlots::freed, listener, &TcpListener::resume);
+}
 
 Result<void> ScpiServer::listen(const QHostAddress &address, quint16 port)
 {
@@ -30,20 +35,18 @@ quint16 ScpiServer::port() const
 
 void ScpiServer::accept(int socket)
 {
-    if (clients >= maxClients) {
+    if (!clientSlots.take()) {
         const QByteArray refusal = QStringLiteral("kestrane-scpid: too many clients (at most %1), "
                                                   "closing\n")
-                                           .arg(maxClients)
+                                           .arg(clientSlots.limit())
                                            .toUtf8();
         [[maybe_unused]] const ssize_t sent
                 = ::send(socket, refusal.constData(), size_t(refusal.size()), MSG_NOSIGNAL);
         ::close(socket);
         return;
     }
-    ++clients;
-    auto *connection = new ScpiConnection(socket, session, this);
-    connect(connection, &QObject::destroyed, this, [this] {
-        --clients;
-        listener->resume();
-    });
+    const QString name
+            = QStringLiteral("socket %1 connection %2").arg(peerAddress(socket)).arg(++connections);
+    auto *connection = new ScpiConnection(socket, session, lock, name, this);
+    connect(connection, &QObject::destroyed, &clientSlots, &ClientSlots::give);
 }

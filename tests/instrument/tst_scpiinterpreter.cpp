@@ -1,3 +1,4 @@
+#include "instrument/generatorlock.h"
 #include "instrument/scpiinterpreter.h"
 #include "session/generatorsession.h"
 
@@ -22,6 +23,7 @@ private slots:
     void identifiesTheServedPort();
     void queriesWaitForOtherClients();
     void refusalIsADeviceError();
+    void lockKeepsOthersFromTheGenerator();
     void linkLossErrors();
 
 private:
@@ -30,6 +32,8 @@ private:
 
     std::unique_ptr<PseudoTerminal> generatorEnd;
     std::unique_ptr<GeneratorSession> session;
+    GeneratorLock lock;
+    LockHolder client{lock, QStringLiteral("socket 127.0.0.1:1 connection 1")};
     std::unique_ptr<ScpiInterpreter> interpreter;
 };
 
@@ -40,7 +44,7 @@ void TestScpiInterpreter::init()
     session->setReplyTimeoutMs(5);
     session->start();
     QVERIFY(session->isLinkUp());
-    interpreter = std::make_unique<ScpiInterpreter>(*session);
+    interpreter = std::make_unique<ScpiInterpreter>(*session, client);
 }
 
 void TestScpiInterpreter::cleanup()
@@ -174,7 +178,8 @@ void TestScpiInterpreter::identifiesTheServedPort()
 void TestScpiInterpreter::queriesWaitForOtherClients()
 {
     session->setReplyTimeoutMs(1000);
-    ScpiInterpreter other(*session);
+    LockHolder otherClient(lock, QStringLiteral("other"));
+    ScpiInterpreter other(*session, otherClient);
     QSignalSpy set(&other, &ScpiInterpreter::lineDone);
     other.execute("PULS12:TIM 1NS,2NS");
     QCOMPARE(generatorEnd->read(8, 2000), QByteArray("03091182").replace(0, 2, "12"));
@@ -200,6 +205,33 @@ void TestScpiInterpreter::refusalIsADeviceError()
     QCOMPARE(saved.first().first().toByteArray(), QByteArray("1"));
     QCOMPARE(send("*ESR?;SYST:ERR?"),
              QByteArray(R"(8;-300,"Device-specific error;the generator answered ERR to SAV")"));
+}
+
+void TestScpiInterpreter::lockKeepsOthersFromTheGenerator()
+{
+    LockHolder otherClient(lock, QStringLiteral("VXI-11 127.0.0.1 link 7"));
+    ScpiInterpreter other(*session, otherClient);
+    const auto sendOther = [&other](const QByteArray &line) {
+        QSignalSpy done(&other, &ScpiInterpreter::lineDone);
+        other.execute(line);
+        return done.isEmpty() && !done.wait(2000) ? QByteArray()
+                                                  : done.first().first().toByteArray();
+    };
+    QCOMPARE(sendOther("SYST:LOCK:REQ?"), QByteArray("1"));
+    QCOMPARE(send("SYST:LOCK:REQ?;OWN?"), QByteArray(R"(0;"VXI-11 127.0.0.1 link 7")"));
+    QCOMPARE(send("PULS2:TIM 1NS,1NS;*RST;*SAV 0;:PULS2:TIM?;*IDN?").left(25),
+             QByteArray("9.91E37,9.91E37;Kestrane,"));
+    QCOMPARE(generatorEnd->readPending(), QByteArray());
+    QCOMPARE(
+            send("SYST:ERR:ALL?"),
+            QByteArray(
+                    R"(-203,"Command protected;the generator is locked by VXI-11 127.0.0.1 link 7",)"
+                    R"(-203,"Command protected;the generator is locked by VXI-11 127.0.0.1 link 7",)"
+                    R"(-203,"Command protected;the generator is locked by VXI-11 127.0.0.1 link 7")"));
+    QCOMPARE(send("SYST:LOCK:REL"), QByteArray()); // not its own: nothing happens
+    QCOMPARE(sendOther("PULS2:TIM 1NS,1NS;SYST:LOCK:REL;:SYST:LOCK:OWN?"), QByteArray(R"("NONE")"));
+    QCOMPARE(send("PULS2:TIM 2NS,1NS;TIM?"), QByteArray("2.002E-09,1.001E-09"));
+    QCOMPARE(generatorEnd->readPending(), QByteArray("0209109102182091"));
 }
 
 void TestScpiInterpreter::linkLossErrors()

@@ -9,8 +9,9 @@ namespace {
 const char *nameOf(ScpiHeader header)
 {
     static const char *const names[]
-            = {"*IDN", "*RST", "*CLS", "*ESE", "*ESR", "*OPC", "*SRE", "*STB", "*WAI", "*TST",
-               "*SAV", "NEXT", "ALL",  "COUN", "VERS", "LINK", "REPL", "DEL",  "WIDT", "TIM"};
+            = {"*IDN", "*RST", "*CLS", "*ESE", "*ESR", "*OPC", "*SRE", "*STB",
+               "*WAI", "*TST", "*SAV", "NEXT", "ALL",  "COUN", "VERS", "LINK",
+               "REPL", "REQ",  "REL",  "OWN",  "DEL",  "WIDT", "TIM"};
     return names[int(header)];
 }
 
