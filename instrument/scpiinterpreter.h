@@ -29,6 +29,7 @@ public:
     void execute(const QByteArray &text);
     bool isBusy() const { return busy; }
     void reportError(const ScpiError &error) { status.pushError(error); }
+    int statusByte() const { return status.statusByte(); }
 
 signals:
     // The answers to the line's queries joined by ";", empty when it held none.

@@ -3,9 +3,10 @@
 
 #include "common/result.h"
 
-// A client's socket may be watched for reading and for writing at once, and
-// poll() counts each watch against the open-file limit.
-constexpr int kDescriptorsPerClient = 2;
+// A client may have a raw socket, or a VXI-11 link whose connection carries
+// nothing else; each socket may be watched for reading and for writing at
+// once, and poll() counts each watch against the open-file limit.
+constexpr int kDescriptorsPerClient = 4;
 // Descriptors the daemon holds besides its clients: standard streams, the
 // serial port and its lock, the listening socket, the signal socket pair
 // and Qt's own, with room to spare.

@@ -7,12 +7,14 @@
 #include "scpid/scpiserver.h"
 #include "session/generatorsession.h"
 #include "session/requestedport.h"
+#include "vxi11/vxi11server.h"
 
 #include <QCommandLineParser>
 #include <QCoreApplication>
 #include <QLoggingCategory>
 
 #include <cstdio>
+#include <memory>
 
 int main(int argc, char *argv[])
 {
@@ -50,8 +52,19 @@ int main(int argc, char *argv[])
         return fail(kExitFailure, listening.error());
     const QString served
             = options->port.isEmpty() ? QStringLiteral("the generator attached") : options->port;
-    std::fprintf(stderr, "kestrane-scpid: serving %s on %s port %d\n", qPrintable(served),
-                 qPrintable(options->listenAddress.toString()), int(options->tcpPort));
+    // VXI-11 is served only where clients can find it: through the portmapper.
+    std::unique_ptr<Vxi11Server> vxi11;
+    if (options->vxi11) {
+        vxi11 = std::make_unique<Vxi11Server>(session, lock, clientSlots);
+        if (const Result<void> listening = vxi11->listen(options->listenAddress); !listening) {
+            vxi11.reset();
+            qWarning().noquote() << "not serving VXI-11:" << listening.error();
+        }
+    }
+    std::fprintf(stderr, "kestrane-scpid: serving %s on %s port %d%s\n", qPrintable(served),
+                 qPrintable(options->listenAddress.toString()), int(options->tcpPort),
+                 vxi11 ? qPrintable(QStringLiteral(" and VXI-11 on port %1").arg(vxi11->port()))
+                       : "");
     session.start();
     return app.exec();
 }

@@ -31,7 +31,8 @@ Result<ScpidOptions> parseScpidOptions(QCommandLineParser &parser, const QString
 
     parser.setApplicationDescription(QStringLiteral(
             "Serves a pulse generator as a SCPI instrument on a raw TCP socket (VISA resource\n"
-            "TCPIP::host::5025::SOCKET). It listens on 127.0.0.1 only unless --listen names\n"
+            "TCPIP::host::5025::SOCKET) and over VXI-11 (TCPIP::host::inst0::INSTR, found\n"
+            "through the portmapper, rpcbind). It listens on 127.0.0.1 only unless --listen names\n"
             "another address; there is no authentication, so serve a network (--listen 0.0.0.0\n"
             "or a lab address) only where everyone who can reach it may drive the generator."));
     parser.addHelpOption();
@@ -44,6 +45,8 @@ Result<ScpidOptions> parseScpidOptions(QCommandLineParser &parser, const QString
             {"max-clients", "Serve at most <n> clients at once (default 8).", "n"},
             {"reply-timeout", "Wait at most <ms> for each reply of the generator (default 100).",
              "ms"},
+            {"vxi11", "Serve VXI-11 as well (the default)."},
+            {"no-vxi11", "Serve the raw socket only."},
             {"verbose", "Log frames, replies and the link's state to stderr, timestamped."},
     });
 
@@ -70,6 +73,9 @@ Result<ScpidOptions> parseScpidOptions(QCommandLineParser &parser, const QString
     options.tcpPort = quint16(tcpPort.value());
     options.maxClients = maxClients.value();
     options.replyTimeoutMs = replyTimeoutMs.value();
+    if (parser.isSet("vxi11") && parser.isSet("no-vxi11"))
+        return Failure{QStringLiteral("--vxi11 and --no-vxi11 exclude each other")};
+    options.vxi11 = !parser.isSet("no-vxi11");
     options.verbose = parser.isSet("verbose");
     return options;
 }

@@ -20,6 +20,7 @@ struct ScpidOptions
     quint16 tcpPort = kDefaultScpiTcpPort;
     int maxClients = kDefaultMaxClients;
     int replyTimeoutMs = kReplyTimeoutMs;
+    bool vxi11 = true;
     bool verbose = false;
 };
 

@@ -16,7 +16,8 @@ mode=$1
 cd "$(dirname "$0")/.."
 build_dir=build
 
-packages=(cmake ninja-build g++ qt6-base-dev qt6-serialport-dev)
+# VXI-11's RPC code is generated with rpcgen and runs on libtirpc.
+packages=(cmake ninja-build g++ qt6-base-dev qt6-serialport-dev pkg-config rpcsvc-proto libtirpc-dev)
 has_display() { [[ -n ${DISPLAY:-} || -n ${WAYLAND_DISPLAY:-} ]]; }
 if [[ $mode == run ]] && ! has_display; then
     packages+=(xvfb xauth)
@@ -26,6 +27,8 @@ if [[ $mode == test ]]; then
     # The network daemon's tests drive it with clients written elsewhere, each
     # in a network namespace of its own.
     packages+=(python3 python3-pyvisa python3-pyvisa-py socat netcat-openbsd iproute2 util-linux)
+    # VXI-11's: a portmapper of their own and lxi-tools.
+    packages+=(rpcbind lxi-tools)
     # The Tango device server, always built for the tests, and its client.
     packages+=(libtango-dev python3-tango pkg-config)
     configure+=(-DKESTRANE_TANGO=ON)
