@@ -37,12 +37,13 @@ Result<u_long> callPortmapper(u_long procedure, quint32 program, quint32 version
                                .arg(QString::fromLocal8Bit(clnt_spcreateerror("")).trimmed())};
     pmap mapping{program, version, IPPROTO_TCP, port};
     u_long answer = 0;
-    const clnt_stat status = clnt_call(client, procedure, xdrproc_t(xdr_pmap),
-                                       reinterpret_cast<char *>(&mapping), xdrproc_t(xdr_u_long),
-                                       reinterpret_cast<char *>(&answer), kCallTimeout);
-    const QString problem = status == RPC_SUCCESS
-            ? QString()
-            : QString::fromLocal8Bit(clnt_sperror(client, "the portmapper")).trimmed();
+    const clnt_stat status
+            = clnt_call(client, procedure, xdrproc_t(xdr_pmap), reinterpret_cast<char *>(&mapping),
+                        xdrproc_t(xdr_u_long), reinterpret_cast<char *>(&answer), kCallTimeout);
+    const QString problem
+            = status == RPC_SUCCESS
+                      ? QString()
+                      : QString::fromLocal8Bit(clnt_sperror(client, "the portmapper")).trimmed();
     clnt_destroy(client);
     if (!problem.isEmpty())
         return Failure{problem};
@@ -55,7 +56,8 @@ bool somethingListensOn(quint16 port)
     const sockaddr_in address = loopback(port);
     const bool listening
             = probe >= 0
-              && ::connect(probe, reinterpret_cast<const sockaddr *>(&address), sizeof address) == 0;
+              && ::connect(probe, reinterpret_cast<const sockaddr *>(&address), sizeof address)
+                         == 0;
     if (probe >= 0)
         ::close(probe);
     return listening;
@@ -63,8 +65,9 @@ bool somethingListensOn(quint16 port)
 
 } // namespace
 
-Result<std::unique_ptr<PortmapperRegistration>>
-PortmapperRegistration::make(quint32 program, quint32 version, quint16 port)
+Result<std::unique_ptr<PortmapperRegistration>> PortmapperRegistration::make(quint32 program,
+                                                                             quint32 version,
+                                                                             quint16 port)
 {
     const Result<u_long> registered = callPortmapper(PMAPPROC_GETPORT, program, version, 0);
     if (!registered)
@@ -84,13 +87,13 @@ PortmapperRegistration::make(quint32 program, quint32 version, quint16 port)
     if (!set)
         return Failure{set.error()};
     if (set.value() == 0)
-        return Failure{QStringLiteral("the portmapper refused to register program %1")
-                               .arg(program)};
-    return std::unique_ptr<PortmapperRegistration>(
-            new PortmapperRegistration(program, version));
+        return Failure{
+                QStringLiteral("the portmapper refused to register program %1").arg(program)};
+    return std::unique_ptr<PortmapperRegistration>(new PortmapperRegistration(program, version));
 }
 
 PortmapperRegistration::~PortmapperRegistration()
 {
-    [[maybe_unused]] const Result<u_long> unset = callPortmapper(PMAPPROC_UNSET, program, version, 0);
+    [[maybe_unused]] const Result<u_long> unset
+            = callPortmapper(PMAPPROC_UNSET, program, version, 0);
 }

@@ -49,8 +49,8 @@ void RpcConnection::readInput()
 {
     const qsizetype held = input.size();
     input.resize(kMaxInputBytes);
-    const ssize_t count = ::recv(socket, input.data() + held, size_t(kMaxInputBytes - held),
-                                 MSG_DONTWAIT);
+    const ssize_t count
+            = ::recv(socket, input.data() + held, size_t(kMaxInputBytes - held), MSG_DONTWAIT);
     input.resize(held + qMax<qsizetype>(count, 0));
     if (count == 0 || (count < 0 && errno != EAGAIN && errno != EWOULDBLOCK && errno != EINTR))
         return close();
@@ -63,8 +63,8 @@ void RpcConnection::readInput()
     if (const std::optional<QByteArray> record = takeRecord())
         return serve(*record);
     if (input.size() >= kMaxInputBytes) {
-        qCWarning(lcRpc).noquote() << peerName << "sent a call larger than"
-                                   << kMaxRecordBytes << "bytes; closing";
+        qCWarning(lcRpc).noquote()
+                << peerName << "sent a call larger than" << kMaxRecordBytes << "bytes; closing";
         close();
     }
 }
@@ -134,8 +134,7 @@ void RpcConnection::reply(xdrproc_t encode, const void *results)
     rpc_msg message{};
     message.rm_reply.rp_stat = MSG_ACCEPTED;
     message.acpted_rply.ar_stat = SUCCESS;
-    message.acpted_rply.ar_results.where
-            = static_cast<caddr_t>(const_cast<void *>(results));
+    message.acpted_rply.ar_results.where = static_cast<caddr_t>(const_cast<void *>(results));
     message.acpted_rply.ar_results.proc = encode;
     send(message, qsizetype(xdr_sizeof(encode, const_cast<void *>(results))));
 }

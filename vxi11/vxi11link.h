@@ -55,11 +55,9 @@ public:
 
     // A piece of a command message; `end` says it is the last. A message
     // that would send to the generator waits for the lock up to lockWaitMs.
-    void write(const QByteArray &data, bool end, int lockWaitMs, int ioTimeoutMs,
-               WriteDone done);
+    void write(const QByteArray &data, bool end, int lockWaitMs, int ioTimeoutMs, WriteDone done);
     // The next answer, or its next requestSize bytes, up to termChar if given.
-    void read(qsizetype requestSize, std::optional<char> termChar, int ioTimeoutMs,
-              ReadDone done);
+    void read(qsizetype requestSize, std::optional<char> termChar, int ioTimeoutMs, ReadDone done);
     // IEEE 488.2's status byte, with message available (bit 4) while an
     // answer waits to be read.
     int statusByte() const;
@@ -92,11 +90,11 @@ private:
     std::list<Wait> waits;
     bool servicingWaits = false;
     bool serviceAgain = false;
-    QByteArray message;          // a command message still coming in pieces
+    QByteArray message;           // a command message still coming in pieces
     bool skippingMessage = false; // the rest of an over-long one
-    QByteArrayList lines;        // a whole message's lines not run yet
-    QByteArray answers;          // answers not read yet, each ending in "\n"
-    int answersToDrop = 0;       // of lines that were running at a clear
+    QByteArrayList lines;         // a whole message's lines not run yet
+    QByteArray answers;           // answers not read yet, each ending in "\n"
+    int answersToDrop = 0;        // of lines that were running at a clear
 };
 
 #endif // VXI11LINK_H

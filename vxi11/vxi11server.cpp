@@ -187,14 +187,14 @@ void Vxi11Server::createLink(RpcConnection &connection, XDR &arguments)
     });
     if (!parameters->lockDevice)
         return answer(connection, Vxi11Error::None, id);
-    created->lock(milliseconds(parameters->lock_timeout),
-                  [answer, caller = QPointer<RpcConnection>(&connection), created,
-                   id](Vxi11Error error) {
-                      if (error != Vxi11Error::None)
-                          created->deleteLater();
-                      if (caller)
-                          answer(*caller, error, error == Vxi11Error::None ? id : 0);
-                  });
+    created->lock(
+            milliseconds(parameters->lock_timeout),
+            [answer, caller = QPointer<RpcConnection>(&connection), created, id](Vxi11Error error) {
+                if (error != Vxi11Error::None)
+                    created->deleteLater();
+                if (caller)
+                    answer(*caller, error, error == Vxi11Error::None ? id : 0);
+            });
 }
 
 void Vxi11Server::destroyLink(RpcConnection &connection, XDR &arguments)
@@ -240,16 +240,16 @@ void Vxi11Server::read(RpcConnection &connection, XDR &arguments)
         return connection.refuseArguments();
     const auto answer = [](RpcConnection &caller, Vxi11Error error, long reason,
                            const QByteArray &data) {
-        const Device_ReadResp result{long(error), reason,
-                                     {u_int(data.size()), const_cast<char *>(data.constData())}};
+        const Device_ReadResp result{
+                long(error), reason, {u_int(data.size()), const_cast<char *>(data.constData())}};
         caller.reply(xdrproc_t(xdr_Device_ReadResp), &result);
     };
     Vxi11Link *target = link(parameters->lid);
     if (!target)
         return answer(connection, Vxi11Error::InvalidLink, 0, {});
     const std::optional<char> termChar = parameters->flags & kTermCharSet
-            ? std::optional<char>(parameters->termChar)
-            : std::nullopt;
+                                                 ? std::optional<char>(parameters->termChar)
+                                                 : std::nullopt;
     const auto requestSize = qsizetype(qMin<u_long>(parameters->requestSize, INT_MAX));
     target->read(requestSize, termChar, milliseconds(parameters->io_timeout),
                  [answer, caller = QPointer<RpcConnection>(&connection)](
@@ -266,9 +266,8 @@ void Vxi11Server::serveGeneric(RpcConnection &connection, quint32 procedure, XDR
         return connection.refuseArguments();
     Vxi11Link *target = link(parameters->lid);
     if (procedure == DeviceReadStb) {
-        const Device_ReadStbResp result{
-                long(target ? Vxi11Error::None : Vxi11Error::InvalidLink),
-                u_char(target ? target->statusByte() : 0)};
+        const Device_ReadStbResp result{long(target ? Vxi11Error::None : Vxi11Error::InvalidLink),
+                                        u_char(target ? target->statusByte() : 0)};
         return connection.reply(xdrproc_t(xdr_Device_ReadStbResp), &result);
     }
     if (!target)

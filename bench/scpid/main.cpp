@@ -1,10 +1,12 @@
 // Measures kestrane-scpid against kestrane-sim answering at once: a SCPI
-// round trip over TCP next to the raw round trip on a pseudo-terminal, the
-// rate eight clients reach together, the memory that 100,000 commands leave
-// behind, and the CPU time and wakeups of an idle daemon with a client.
+// round trip over TCP, and over VXI-11, next to the raw round trip on a
+// pseudo-terminal, the rate eight clients reach together, the memory that
+// 100,000 commands leave behind, and the CPU time and wakeups of an idle
+// daemon with a client. VXI-11 needs a portmapper (rpcbind) on this host.
 #include "bench/quantile.h"
 #include "bench/rawroundtrip.h"
 #include "terminal/rawterminal.h"
+#include "vxi11/vxi11.h"
 
 #include <QByteArray>
 #include <QCoreApplication>
@@ -35,10 +37,19 @@ constexpr int kBatch = 100;
 constexpr int kIdleMs = 10000;
 constexpr int kWaitMs = 5000;
 constexpr double kGoalRoundTripRatio = 2.0;
+constexpr double kGoalVxi11Ratio = 1.5;
 constexpr double kGoalRateRatio = 0.5;
 constexpr double kGoalMemoryMiB = 1.0;
 constexpr double kGoalIdleCpuMs = 10.0;
 const QByteArray kFrame = QByteArrayLiteral("01091182");
+
+QByteArray setCommand(int channel, int step)
+{
+    return QByteArrayLiteral("PULS%1:TIM %2PS,%3PS;*OPC?\n")
+            .replace("%1", QByteArray::number(channel))
+            .replace("%2", QByteArray::number(step % 256 * 11))
+            .replace("%3", QByteArray::number(step % 255 * 11));
+}
 
 // A blocking line-by-line client of the daemon.
 class LineSocket
@@ -102,11 +113,7 @@ public:
     // One TIMing with *OPC?; the answer comes once the frame was exchanged.
     bool setAndWait(int channel, int step)
     {
-        return send(QByteArrayLiteral("PULS%1:TIM %2PS,%3PS;*OPC?\n")
-                            .replace("%1", QByteArray::number(channel))
-                            .replace("%2", QByteArray::number(step % 256 * 11))
-                            .replace("%3", QByteArray::number(step % 255 * 11)))
-               && line() == "1";
+        return send(setCommand(channel, step)) && line() == "1";
     }
 
 private:
@@ -114,7 +121,68 @@ private:
     QByteArray pending;
 };
 
-qint64 scpiRoundTripNs(LineSocket &client, int step)
+// A VXI-11 client as VISA libraries are: a link found through the
+// portmapper, each exchange a device_write and a device_read.
+class Vxi11Client
+{
+public:
+    Vxi11Client() :
+        client(clnt_create("127.0.0.1", DEVICE_CORE, DEVICE_CORE_VERSION, "tcp"))
+    {
+        Create_LinkParms parameters{0, false, 0, const_cast<char *>("inst0")};
+        Create_LinkResp created{};
+        if (client
+            && call(create_link, xdrproc_t(xdr_Create_LinkParms), &parameters,
+                    xdrproc_t(xdr_Create_LinkResp), &created)
+            && created.error == 0)
+            link = created.lid;
+    }
+    ~Vxi11Client()
+    {
+        if (client)
+            clnt_destroy(client);
+    }
+    Vxi11Client(const Vxi11Client &) = delete;
+    Vxi11Client &operator=(const Vxi11Client &) = delete;
+
+    bool isOpen() const { return link >= 0; }
+
+    bool setAndWait(int channel, int step)
+    {
+        QByteArray command = setCommand(channel, step);
+        Device_WriteParms write{
+                link, kWaitMs, kWaitMs, kEndOfMessage, {u_int(command.size()), command.data()}};
+        Device_WriteResp written{};
+        Device_ReadParms read{link, 256, kWaitMs, kWaitMs, 0, 0};
+        Device_ReadResp answer{};
+        const bool exchanged = call(device_write, xdrproc_t(xdr_Device_WriteParms), &write,
+                                    xdrproc_t(xdr_Device_WriteResp), &written)
+                               && written.error == 0
+                               && call(device_read, xdrproc_t(xdr_Device_ReadParms), &read,
+                                       xdrproc_t(xdr_Device_ReadResp), &answer)
+                               && answer.error == 0
+                               && QByteArray(answer.data.data_val, answer.data.data_len) == "1\n";
+        xdr_free(xdrproc_t(xdr_Device_ReadResp), reinterpret_cast<char *>(&answer));
+        return exchanged;
+    }
+
+private:
+    static constexpr long kEndOfMessage = 0x08;
+
+    bool call(u_long procedure, xdrproc_t encode, void *arguments, xdrproc_t decode, void *results)
+    {
+        const timeval timeout{kWaitMs / 1000, 0};
+        return clnt_call(client, procedure, encode, static_cast<char *>(arguments), decode,
+                         static_cast<char *>(results), timeout)
+               == RPC_SUCCESS;
+    }
+
+    CLIENT *client;
+    long link = -1;
+};
+
+template<typename Client>
+qint64 roundTripNs(Client &client, int step)
 {
     QElapsedTimer clock;
     clock.start();
@@ -134,7 +202,7 @@ bool startDaemon(QProcess &daemon, const QString &port, quint16 tcpPort)
     daemon.setReadChannel(QProcess::StandardError);
     daemon.start(QStringLiteral(KESTRANE_SCPID_PATH),
                  {"--port", port, "--tcp-port", QString::number(tcpPort), "--max-clients",
-                  QString::number(kClients + 2)});
+                  QString::number(kClients + 4)});
     QByteArray said;
     while (!said.contains("serving") && daemon.waitForReadyRead(kWaitMs))
         said += daemon.readAll();
@@ -242,19 +310,23 @@ int main(int argc, char *argv[])
     const qint64 pid = daemon.processId();
     QStringList failed;
 
-    // Round trips, alternating so that both see the same machine.
+    // Round trips, alternating so that all see the same machine.
     LineSocket client(tcpPort);
+    Vxi11Client vxi11;
+    if (!client.isOpen() || !vxi11.isOpen())
+        failed.append(QStringLiteral("no link over TCP or VXI-11 (is rpcbind running?)"));
     std::vector<qint64> scpi;
+    std::vector<qint64> overVxi11;
     std::vector<qint64> raw;
-    for (int run = 0; run < kRoundTrips && client.isOpen(); ++run) {
-        scpi.push_back(scpiRoundTripNs(client, run));
+    for (int run = 0; run < kRoundTrips && failed.isEmpty(); ++run) {
+        scpi.push_back(roundTripNs(client, run));
+        overVxi11.push_back(roundTripNs(vxi11, run));
         raw.push_back(rawRoundTripNs(rawEnd.fd(), kFrame));
-        if (scpi.back() < 0 || raw.back() < 0) {
+        if (scpi.back() < 0 || overVxi11.back() < 0 || raw.back() < 0)
             failed.append(QStringLiteral("round trip %1").arg(run));
-            break;
-        }
     }
     const double scpiNs = quantile(scpi, 0.5);
+    const double vxi11Ns = quantile(overVxi11, 0.5);
     const double rawNs = quantile(raw, 0.5);
 
     // Eight clients at once, each waiting for its own answers.
@@ -302,7 +374,7 @@ int main(int argc, char *argv[])
     served.waitForFinished(kWaitMs);
     rawSimulator.waitForFinished(kWaitMs);
     rawEnd.close();
-    if (scpiNs <= 0 || rawNs <= 0 || earlyKiB < 0 || lateKiB < 0)
+    if (scpiNs <= 0 || vxi11Ns <= 0 || rawNs <= 0 || earlyKiB < 0 || lateKiB < 0)
         failed.append(QStringLiteral("no value"));
     if (!failed.isEmpty()) {
         std::fprintf(stderr, "kestrane-scpid-bench: a measurement failed: %s\n",
@@ -322,6 +394,10 @@ int main(int argc, char *argv[])
              QString::asprintf("%.3f ms", rawNs / 1e6));
     printRow("TCP round trip / raw round trip", QString::asprintf("%.2fx", ratio),
              verdict("<= 2x", ratio <= kGoalRoundTripRatio));
+    printRow("the same over VXI-11 (device_write, device_read), median",
+             QString::asprintf("%.3f ms", vxi11Ns / 1e6));
+    printRow("VXI-11 round trip / TCP round trip", QString::asprintf("%.2fx", vxi11Ns / scpiNs),
+             verdict("<= 1.5x", vxi11Ns / scpiNs <= kGoalVxi11Ratio));
     printRow("aggregate rate, 8 clients (TIMing + *OPC?)",
              QString::asprintf("%.0f /s", aggregatePerS));
     printRow("raw exchange rate (1 / raw round trip)", QString::asprintf("%.0f /s", rawPerS));
