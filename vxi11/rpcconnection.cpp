@@ -76,7 +76,7 @@ std::optional<QByteArray> RpcConnection::takeRecord()
     qsizetype at = 0;
     while (input.size() - at >= kFragmentHeaderBytes) {
         const auto header = qFromBigEndian<quint32>(input.constData() + at);
-        const qsizetype length = qsizetype(header & ~kLastFragment);
+        const auto length = qsizetype(header & ~kLastFragment);
         if (record.size() + length > kMaxRecordBytes) {
             input.resize(kMaxInputBytes); // closes the connection
             return std::nullopt;

@@ -12,8 +12,8 @@ namespace {
 
 // As the raw socket: one message is held, and answers up to this much wait
 // to be read before the link runs nothing more.
-constexpr qsizetype kMaxMessageBytes = 64 * 1024;
-constexpr qsizetype kMaxUnreadBytes = 1024 * 1024;
+constexpr qsizetype kMaxMessageBytes = qsizetype{64} * 1024;
+constexpr qsizetype kMaxUnreadBytes = qsizetype{1024} * 1024;
 
 bool sendsToGenerator(const QByteArrayList &lines)
 {
@@ -60,7 +60,7 @@ Vxi11Link::~Vxi11Link()
 }
 
 void Vxi11Link::write(const QByteArray &data, bool end, int lockWaitMs, int ioTimeoutMs,
-                      WriteDone done)
+                      const WriteDone &done)
 {
     if (skippingMessage) {
         skippingMessage = !end;
@@ -134,7 +134,7 @@ void Vxi11Link::answered(const QByteArray &response)
 }
 
 void Vxi11Link::read(qsizetype requestSize, std::optional<char> termChar, int ioTimeoutMs,
-                     ReadDone done)
+                     const ReadDone &done)
 {
     const auto take = [this, requestSize, termChar, done] {
         if (answers.isEmpty())
@@ -181,7 +181,7 @@ void Vxi11Link::clear()
     answersToDrop = interpreter->isBusy() ? 1 : 0;
 }
 
-void Vxi11Link::lock(int waitMs, LockDone done)
+void Vxi11Link::lock(int waitMs, const LockDone &done)
 {
     const auto take = [this, done] {
         if (!client.lock().take(client))

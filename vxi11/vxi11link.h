@@ -55,15 +55,17 @@ public:
 
     // A piece of a command message; `end` says it is the last. A message
     // that would send to the generator waits for the lock up to lockWaitMs.
-    void write(const QByteArray &data, bool end, int lockWaitMs, int ioTimeoutMs, WriteDone done);
+    void write(const QByteArray &data, bool end, int lockWaitMs, int ioTimeoutMs,
+               const WriteDone &done);
     // The next answer, or its next requestSize bytes, up to termChar if given.
-    void read(qsizetype requestSize, std::optional<char> termChar, int ioTimeoutMs, ReadDone done);
+    void read(qsizetype requestSize, std::optional<char> termChar, int ioTimeoutMs,
+              const ReadDone &done);
     // IEEE 488.2's status byte, with message available (bit 4) while an
     // answer waits to be read.
     int statusByte() const;
     // Drops the answers not read and the input not run; the error queue stays.
     void clear();
-    void lock(int waitMs, LockDone done);
+    void lock(int waitMs, const LockDone &done);
     bool unlock();
 
 private:
@@ -77,7 +79,7 @@ private:
         QDeadlineTimer deadline;
     };
 
-    void wait(Wait wait);
+    void wait(Wait next);
     void serviceWaits();
     bool takeMessage(const QByteArrayList &messageLines, bool needsLock,
                      const QDeadlineTimer &lockDeadline, const WriteDone &done);
