@@ -51,6 +51,7 @@ public:
     Arguments &operator=(const Arguments &) = delete;
 
     explicit operator bool() const { return decoded; }
+    const T &operator*() const { return value; }
     const T *operator->() const { return &value; }
 
 private:
@@ -123,9 +124,11 @@ void Vxi11Server::accept(int socket)
     });
 }
 
-Vxi11Link *Vxi11Server::link(long id) const
+// A link is its own connection's: no client reaches another's.
+Vxi11Link *Vxi11Server::link(long id, const RpcConnection &connection) const
 {
-    return links.value(id);
+    Vxi11Link *found = links.value(id);
+    return found && found->parent() == &connection ? found : nullptr;
 }
 
 void Vxi11Server::serve(RpcConnection &connection, quint32 procedure, XDR &arguments)
@@ -202,7 +205,7 @@ void Vxi11Server::destroyLink(RpcConnection &connection, XDR &arguments)
     const Arguments<Device_Link> id(arguments, xdr_Device_Link);
     if (!id)
         return connection.refuseArguments();
-    Vxi11Link *destroyed = link(*id.operator->());
+    Vxi11Link *destroyed = link(*id, connection);
     if (!destroyed)
         return replyError(connection, Vxi11Error::InvalidLink);
     delete destroyed;
@@ -218,7 +221,7 @@ void Vxi11Server::write(RpcConnection &connection, XDR &arguments)
         const Device_WriteResp result{long(error), error == Vxi11Error::None ? size : 0};
         caller.reply(xdrproc_t(xdr_Device_WriteResp), &result);
     };
-    Vxi11Link *target = link(parameters->lid);
+    Vxi11Link *target = link(parameters->lid, connection);
     if (!target)
         return answer(connection, Vxi11Error::InvalidLink, 0);
     if (parameters->data.data_len > kMaxReceiveBytes)
@@ -244,7 +247,7 @@ void Vxi11Server::read(RpcConnection &connection, XDR &arguments)
                 long(error), reason, {u_int(data.size()), const_cast<char *>(data.constData())}};
         caller.reply(xdrproc_t(xdr_Device_ReadResp), &result);
     };
-    Vxi11Link *target = link(parameters->lid);
+    Vxi11Link *target = link(parameters->lid, connection);
     if (!target)
         return answer(connection, Vxi11Error::InvalidLink, 0, {});
     const std::optional<char> termChar = parameters->flags & kTermCharSet
@@ -264,7 +267,7 @@ void Vxi11Server::serveGeneric(RpcConnection &connection, quint32 procedure, XDR
     const Arguments<Device_GenericParms> parameters(arguments, xdr_Device_GenericParms);
     if (!parameters)
         return connection.refuseArguments();
-    Vxi11Link *target = link(parameters->lid);
+    Vxi11Link *target = link(parameters->lid, connection);
     if (procedure == DeviceReadStb) {
         const Device_ReadStbResp result{long(target ? Vxi11Error::None : Vxi11Error::InvalidLink),
                                         u_char(target ? target->statusByte() : 0)};
@@ -283,7 +286,7 @@ void Vxi11Server::lockLink(RpcConnection &connection, XDR &arguments)
     const Arguments<Device_LockParms> parameters(arguments, xdr_Device_LockParms);
     if (!parameters)
         return connection.refuseArguments();
-    Vxi11Link *target = link(parameters->lid);
+    Vxi11Link *target = link(parameters->lid, connection);
     if (!target)
         return replyError(connection, Vxi11Error::InvalidLink);
     target->lock(milliseconds(parameters->lock_timeout),
@@ -298,7 +301,7 @@ void Vxi11Server::unlockLink(RpcConnection &connection, XDR &arguments)
     const Arguments<Device_Link> id(arguments, xdr_Device_Link);
     if (!id)
         return connection.refuseArguments();
-    Vxi11Link *target = link(*id.operator->());
+    Vxi11Link *target = link(*id, connection);
     if (!target)
         return replyError(connection, Vxi11Error::InvalidLink);
     replyError(connection, target->unlock() ? Vxi11Error::None : Vxi11Error::NoLockHeld);

@@ -51,7 +51,7 @@ private:
     void serveGeneric(RpcConnection &connection, quint32 procedure, XDR &arguments);
     void lockLink(RpcConnection &connection, XDR &arguments);
     void unlockLink(RpcConnection &connection, XDR &arguments);
-    Vxi11Link *link(long id) const;
+    Vxi11Link *link(long id, const RpcConnection &connection) const;
 
     GeneratorSession &session;
     GeneratorLock &lock;

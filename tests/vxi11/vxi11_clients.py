@@ -141,6 +141,28 @@ class Vxi11(unittest.TestCase):
         with self.assertRaisesRegex(Exception, "error creating link: 9"):
             self.open()
 
+    def test_error_numbers(self):
+        from pyvisa_py.protocols import vxi11  # the protocol as pyvisa-py speaks it
+        self.start()
+        first, second = vxi11.CoreClient("127.0.0.1"), vxi11.CoreClient("127.0.0.1")
+        self.addCleanup(first.close)
+        self.addCleanup(second.close)
+        self.assertEqual(first.create_link(1, 0, 0, "gpib0,5")[0], 3)  # device not accessible
+        error, link, abort_port, max_receive = first.create_link(1, 0, 0, "inst0")
+        self.assertEqual((error, abort_port, max_receive), (0, 0, 1024))
+        self.assertEqual(second.device_write(link, 1000, 0, 8, b"*RST\n")[0], 4)  # not its link
+        self.assertEqual(second.destroy_link(link), 4)
+        self.assertEqual(first.device_write(link, 1000, 0, 8, b" " * 1025)[0], 5)
+        started = time.monotonic()
+        self.assertEqual(first.device_read(link, 100, 300, 0, 0, 0)[0], 15)  # nothing to read
+        self.assertGreater(time.monotonic() - started, 0.25)
+        self.assertEqual(first.device_unlock(link), 12)  # no lock held
+        self.assertEqual(first.device_trigger(link, 0, 0, 0), 8)  # not supported
+        self.assertEqual(first.device_docmd(link, 0, 0, 0, 0, False, 1, b"")[0], 8)
+        self.assertEqual(first.device_remote(link, 0, 0, 0), 0)
+        self.assertEqual(first.destroy_link(link), 0)
+        self.assertEqual(first.destroy_link(link), 4)
+
     def test_lxi_tools_and_the_portmapper(self):
         self.start()
         self.assertIn(" 395183    1   tcp", registered_programs())
