@@ -30,11 +30,12 @@ Result<ScpidOptions> parseScpidOptions(QCommandLineParser &parser, const QString
     constexpr int kMaxReplyTimeoutMs = 10000;
 
     parser.setApplicationDescription(QStringLiteral(
-            "Serves a pulse generator as a SCPI instrument on a raw TCP socket (VISA resource\n"
-            "TCPIP::host::5025::SOCKET) and over VXI-11 (TCPIP::host::inst0::INSTR, found\n"
-            "through the portmapper, rpcbind). It listens on 127.0.0.1 only unless --listen names\n"
-            "another address; there is no authentication, so serve a network (--listen 0.0.0.0\n"
-            "or a lab address) only where everyone who can reach it may drive the generator."));
+            "Serves a pulse generator as a SCPI instrument over VXI-11 (VISA resource\n"
+            "TCPIP::host::INSTR, found through the portmapper, rpcbind) and on a raw TCP\n"
+            "socket (TCPIP::host::5025::SOCKET). It listens on 127.0.0.1 only unless --listen\n"
+            "names another address; there is no authentication, so serve a network (--listen\n"
+            "0.0.0.0 or a lab address) only where everyone who can reach it may drive the\n"
+            "generator."));
     parser.addHelpOption();
     parser.addVersionOption();
     parser.addOptions({

@@ -14,7 +14,8 @@ from scpidprocesses import SCPID, Daemon, Simulator, free_tcp_port, wait_until
 
 
 def cpu_seconds(pid):
-    fields = open(f"/proc/{pid}/stat").read().rsplit(")", 1)[1].split()
+    with open(f"/proc/{pid}/stat") as stat:
+        fields = stat.read().rsplit(")", 1)[1].split()
     return (int(fields[11]) + int(fields[12])) / os.sysconf("SC_CLK_TCK")
 
 
@@ -63,6 +64,10 @@ class Resources(unittest.TestCase):
         daemon.send_signal(signal.SIGTERM)
         self.assertEqual(daemon.wait(5), 0)
 
+    # UBSan checks an object's type through a pipe it opens: a process with
+    # no descriptor left makes it report a fault that is not there.
+    @unittest.skipIf(os.environ.get("KESTRANE_SANITIZED"),
+                     "the sanitizers need descriptors of their own")
     def test_too_few_descriptors(self):
         def limited(soft):
             return lambda: resource.setrlimit(resource.RLIMIT_NOFILE, (soft, soft))
@@ -72,8 +77,9 @@ class Resources(unittest.TestCase):
         self.assertEqual(refused.returncode, 2)
         self.assertIn("100 clients need 424 open files, but the limit is 40", refused.stderr)
 
-        daemon = self.daemon("--port", self.link, "--max-clients", "16")
-        # Fewer descriptors than it planned for, as when something else used them up.
+        daemon = self.daemon("--port", self.link, "--max-clients", "20")
+        # Fewer descriptors than it planned for, as when something else used them
+        # up; slots to spare, so that only descriptors run out.
         subprocess.run(["prlimit", f"--pid={daemon.process.pid}", "--nofile=20:20"], check=True)
         clients = [socket.create_connection(("127.0.0.1", daemon.tcp_port), 2) for _ in range(16)]
         self.assertTrue(wait_until(lambda: "not accepting clients for now" in daemon.log(), 2))
