@@ -32,6 +32,7 @@ std::optional<int> commandLineExit(const QCommandLineParser &parser, const QStri
     }
     if (error.isEmpty())
         return std::nullopt;
-    return fail(kExitUsage, QStringLiteral("%1\nTry '%2 --help'.")
-                                    .arg(error, QCoreApplication::applicationName()));
+    return fail(
+            kExitUsage,
+            QStringLiteral("%1\nTry '%2 --help'.").arg(error, QCoreApplication::applicationName()));
 }

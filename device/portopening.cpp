@@ -21,9 +21,8 @@ Result<void> openGeneratorPort(QSerialPort &port, const QString &portName)
 #ifdef Q_OS_UNIX
     // Serial ports on Windows are exclusive already.
     if (::flock(int(port.handle()), LOCK_EX | LOCK_NB) != 0) {
-        const QString reason = errno == EWOULDBLOCK
-                ? QStringLiteral("in use by another program")
-                : QString::fromLocal8Bit(std::strerror(errno));
+        const QString reason = errno == EWOULDBLOCK ? QStringLiteral("in use by another program")
+                                                    : QString::fromLocal8Bit(std::strerror(errno));
         port.close();
         return Failure{reason};
     }
