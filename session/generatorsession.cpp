@@ -239,7 +239,8 @@ void GeneratorSession::finishFrame(bool timedOut)
         lateTimer->start(replyTimeoutMs);
     }
     if (running->framesLeft.empty())
-        return finishCommand(running->outcome);
+        // A copy: finishCommand ends the running command, outcome and all.
+        return finishCommand(SessionOutcome(running->outcome));
     if (!lateFrame)
         sendFrame();
 }
