@@ -17,10 +17,13 @@ KestranePulseGeneratorClass *KestranePulseGeneratorClass::init(const char *name)
     return only;
 }
 
-void KestranePulseGeneratorClass::startSessions()
+KestranePulseGeneratorClass::KestranePulseGeneratorClass(std::string &name) :
+    Tango::DeviceClass(name)
+{}
+
+KestranePulseGeneratorClass::~KestranePulseGeneratorClass()
 {
-    for (Tango::DeviceImpl *device : get_device_list())
-        static_cast<KestranePulseGenerator *>(device)->startSession();
+    only = nullptr;
 }
 
 void KestranePulseGeneratorClass::command_factory()

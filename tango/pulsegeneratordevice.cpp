@@ -5,8 +5,6 @@
 #include "pulse/pulsesteps.h"
 #include "session/requestedport.h"
 
-#include <QCoreApplication>
-
 #include <cmath>
 
 namespace {
@@ -51,16 +49,7 @@ void KestranePulseGenerator::init_device()
                                                        : checkRequestedPort(portProperty);
     if (!usable)
         fail("BadProperty", QStringLiteral("Port: %1").arg(usable.error()), "init_device");
-    // Before the Qt application exists, main opens the link later.
-    if (QCoreApplication::instance() != nullptr)
-        SessionCalls::onQtThread([this] { startSession(); });
-}
-
-void KestranePulseGenerator::startSession()
-{
-    if (currentSession())
-        return;
-    std::shared_ptr<SessionCalls> opened = SessionCalls::open(portProperty, replyTimeoutMs);
+    auto opened = std::make_shared<SessionCalls>(portProperty, replyTimeoutMs);
     const std::lock_guard<std::mutex> guard(sessionLock);
     session = std::move(opened);
 }

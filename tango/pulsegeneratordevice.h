@@ -27,11 +27,6 @@ public:
     Tango::DevState dev_state() override;
     Tango::ConstDevString dev_status() override;
 
-    // Opens the link unless it is open. Runs on the Qt thread only, so two
-    // callers never open two sessions; main calls it for the devices that
-    // server_init made before the Qt application existed.
-    void startSession();
-
     void readTime(Tango::Attribute &attribute, int channel, PulseTime time);
     void writeTime(int channel, PulseTime time, double timePs);
     void setChannel(const Tango::DevVarDoubleArray &arguments);

@@ -4,6 +4,7 @@ CTest names the server in KESTRANE_TANGO_SERVER and puts the daemon tests'
 process helpers on PYTHONPATH.
 """
 import os
+import signal
 import subprocess
 import tempfile
 import time
@@ -14,6 +15,7 @@ import tango
 from scpidprocesses import Simulator, free_tcp_port, wait_until
 
 SERVER = os.environ["KESTRANE_TANGO_SERVER"]
+CLASS = "KestranePulseGenerator"
 DEVICE = "lab/kestrane/1"
 STATE_HEADER = "# Pulse generator state: channel, delay and width in 11 ps steps\n"
 
@@ -43,23 +45,36 @@ class TangoClient(unittest.TestCase):
         self.directory = tempfile.TemporaryDirectory()
         self.link = os.path.join(self.directory.name, "generator")
         self.state = os.path.join(self.directory.name, "state.txt")
-        database = os.path.join(self.directory.name, "devices.db")
-        with open(database, "w") as file:
-            file.write(f'kestrane-tango/test/DEVICE/KestranePulseGenerator: "{DEVICE}"\n'
+        self.database = os.path.join(self.directory.name, "devices.db")
+        with open(self.database, "w") as file:
+            file.write(f'kestrane-tango/test/DEVICE/{CLASS}: "{DEVICE}"\n'
                        f'{DEVICE}->Port: "{self.link}"\n'
                        f"{DEVICE}->ReplyTimeout: 100\n")
         self.simulator = Simulator(self.link, "--state", self.state)
+        self.server = None
+        self.start_server()
+
+    def start_server(self, **popen):
+        self.stop_server()
         self.port = free_tcp_port()
-        self.server = subprocess.Popen([SERVER, "test", f"-file={database}",
-                                        "-ORBendPoint", f"giop:tcp:127.0.0.1:{self.port}"])
+        self.server = subprocess.Popen([SERVER, "test", f"-file={self.database}",
+                                        "-ORBendPoint", f"giop:tcp:127.0.0.1:{self.port}"],
+                                       **popen)
         self.device = connect(f"tango://127.0.0.1:{self.port}/{DEVICE}#dbase=no")
 
-    def tearDown(self):
-        if self.server.poll() is None:
+    def stop_server(self):
+        if self.server is not None and self.server.poll() is None:
             self.server.kill()
             self.server.wait()
+
+    def tearDown(self):
+        self.stop_server()
         self.simulator.stop()
         self.directory.cleanup()
+
+    def admin(self):
+        return tango.DeviceProxy(
+                f"tango://127.0.0.1:{self.port}/dserver/kestrane-tango/test#dbase=no")
 
     def assertRefused(self, action, reason, *words):
         with self.assertRaises(tango.DevFailed) as refusal:
@@ -137,11 +152,34 @@ class TangoClient(unittest.TestCase):
         device.SetChannel([1, 11, 22])
         self.assertEqual(self.simulator.logged("frame"), ["01001002"])
 
-        admin = tango.DeviceProxy(
-                f"tango://127.0.0.1:{self.port}/dserver/kestrane-tango/test#dbase=no")
-        admin.command_inout("Kill")
+        self.admin().command_inout("Kill")
         self.assertEqual(self.server.wait(5), 0)
 
+    def test_restart_server_comes_back_with_its_session(self):
+        self.device.SetChannel([1, 11, 22])
+        self.admin().command_inout("RestartServer")
+        self.device = connect(f"tango://127.0.0.1:{self.port}/{DEVICE}#dbase=no")
+        self.assertState(tango.DevState.ON, 3)
+        self.device.SetChannel([2, 33, 44])
+        self.assertEqual(self.simulator.logged("frame"), ["01001002", "02003004"])
+        self.assertIsNone(self.server.poll())
+
+    def test_sigint_at_any_moment_of_start_up_exits_0(self):
+        for attempt in range(20):
+            with self.subTest(attempt=attempt):
+                self.start_server()  # returns once the device first answers
+                time.sleep(attempt * 0.015 / 19)
+                self.server.send_signal(signal.SIGINT)
+                self.assertEqual(self.server.wait(5), 0)
+
+    def test_closed_log_pipe_does_not_end_the_server(self):
+        self.start_server(stderr=subprocess.PIPE)
+        self.assertState(tango.DevState.ON, 2)
+        self.server.stderr.close()
+        for channel in range(1, 4):
+            self.device.SetChannel([channel, 11, 22])
+        self.assertEqual(len(self.simulator.logged("frame")), 3)
+        self.assertIsNone(self.server.poll())
 
 if __name__ == "__main__":
     unittest.main()
