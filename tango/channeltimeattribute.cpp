@@ -1,6 +1,6 @@
 #include "tango/channeltimeattribute.h"
 
-#include "pulse/pulsesteps.h"
+#include "tango/pulsegeneratordevice.h"
 
 ChannelTimeAttribute::ChannelTimeAttribute(int channel, PulseTime time) :
     Tango::Attr(nameFor(channel, time).c_str(), Tango::DEV_DOUBLE, Tango::READ_WRITE),
@@ -25,11 +25,6 @@ ChannelTimeAttribute::ChannelTimeAttribute(int channel, PulseTime time) :
     set_default_properties(properties);
     // The server pushes an event whenever it sets the channel.
     set_change_event(true, false);
-}
-
-std::string ChannelTimeAttribute::nameFor(int channel, PulseTime time)
-{
-    return "channel" + std::to_string(channel) + (time == PulseTime::Delay ? "Delay" : "Width");
 }
 
 void ChannelTimeAttribute::read(Tango::DeviceImpl *device, Tango::Attribute &attribute)

@@ -1,19 +1,15 @@
 #ifndef CHANNELTIMEATTRIBUTE_H
 #define CHANNELTIMEATTRIBUTE_H
 
-#include "tango/pulsegeneratordevice.h"
+#include "tango/pulsetime.h"
 
 #include <tango/tango.h>
-
-#include <string>
 
 // channel<N>Delay or channel<N>Width: read/write, in ps, 0 to the budget.
 class ChannelTimeAttribute : public Tango::Attr
 {
 public:
     ChannelTimeAttribute(int channel, PulseTime time);
-
-    static std::string nameFor(int channel, PulseTime time);
 
     void read(Tango::DeviceImpl *device, Tango::Attribute &attribute) override;
     void write(Tango::DeviceImpl *device, Tango::WAttribute &attribute) override;

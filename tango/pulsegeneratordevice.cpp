@@ -1,8 +1,5 @@
 #include "tango/pulsegeneratordevice.h"
 
-#include "tango/channeltimeattribute.h"
-
-#include "pulse/pulsesteps.h"
 #include "session/requestedport.h"
 
 #include <cmath>
@@ -117,9 +114,9 @@ void KestranePulseGenerator::readTime(Tango::Attribute &attribute, int channel, 
         attribute.set_quality(Tango::ATTR_INVALID);
         return;
     }
-    Tango::DevDouble &timePs = value(channel, time);
-    timePs = kStepPs * (time == PulseTime::Delay ? steps->delaySteps : steps->widthSteps);
-    attribute.set_value(&timePs);
+    Tango::DevDouble &known = value(channel, time);
+    known = timePs(*steps, time);
+    attribute.set_value(&known);
 }
 
 void KestranePulseGenerator::writeTime(int channel, PulseTime time, double timePs)
@@ -206,8 +203,8 @@ void KestranePulseGenerator::pushChannelEvents(int channel)
     const std::optional<PulseSteps> steps = calls("event")->channel(channel);
     if (!steps)
         return;
-    value(channel, PulseTime::Delay) = kStepPs * steps->delaySteps;
-    value(channel, PulseTime::Width) = kStepPs * steps->widthSteps;
-    for (PulseTime time : {PulseTime::Delay, PulseTime::Width})
-        push_change_event(ChannelTimeAttribute::nameFor(channel, time), &value(channel, time));
+    for (PulseTime time : {PulseTime::Delay, PulseTime::Width}) {
+        value(channel, time) = timePs(*steps, time);
+        push_change_event(nameFor(channel, time), &value(channel, time));
+    }
 }

@@ -1,6 +1,9 @@
 #ifndef PULSEGENERATORDEVICE_H
 #define PULSEGENERATORDEVICE_H
 
+#include "tango/pulsetime.h"
+
+#include "pulse/channelrecords.h"
 #include "session/sessioncalls.h"
 
 #include <tango/tango.h>
@@ -9,8 +12,6 @@
 #include <memory>
 #include <mutex>
 #include <string>
-
-enum class PulseTime { Delay, Width };
 
 // One pulse generator as a Tango device: a delay and a width attribute per
 // channel in ps, SetChannel, Save and Reset, and the link as its state.
