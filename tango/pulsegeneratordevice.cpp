@@ -1,5 +1,7 @@
 #include "tango/pulsegeneratordevice.h"
 
+#include "tango/channeltimeattribute.h"
+
 #include "session/requestedport.h"
 
 #include <cmath>
@@ -119,13 +121,30 @@ void KestranePulseGenerator::readTime(Tango::Attribute &attribute, int channel, 
     attribute.set_value(&known);
 }
 
-void KestranePulseGenerator::writeTime(int channel, PulseTime time, double timePs)
+void KestranePulseGenerator::write_attr_hardware(std::vector<long> &attributes)
 {
-    std::optional<double> delayPs;
-    std::optional<double> widthPs;
-    (time == PulseTime::Delay ? delayPs : widthPs) = timePs;
-    check(calls("write")->setPulse(channel, delayPs, widthPs), channel);
-    pushChannelEvents(channel);
+    // What this request writes, channel by channel: delay, width.
+    std::array<std::array<std::optional<double>, 2>, kChannelCount> written;
+    const std::vector<Tango::Attr *> &classAttributes
+            = get_device_class()->get_class_attr()->get_attr_list();
+    for (const long index : attributes) {
+        Tango::WAttribute &attribute = dev_attr->get_w_attr_by_ind(index);
+        const auto *time = dynamic_cast<const ChannelTimeAttribute *>(
+                classAttributes.at(std::size_t(attribute.get_attr_idx())));
+        if (time == nullptr)
+            continue;
+        Tango::DevDouble writtenPs = 0;
+        attribute.get_write_value(writtenPs);
+        written.at(std::size_t(time->channel() - 1)).at(time->time() == PulseTime::Delay ? 0 : 1)
+                = writtenPs;
+    }
+    for (int channel = 1; channel <= kChannelCount; ++channel) {
+        const auto &[delayPs, widthPs] = written.at(std::size_t(channel - 1));
+        if (!delayPs && !widthPs)
+            continue;
+        check(calls("write")->setPulse(channel, delayPs, widthPs), channel);
+        pushChannelEvents(channel);
+    }
 }
 
 void KestranePulseGenerator::setChannel(const Tango::DevVarDoubleArray &arguments)
@@ -191,8 +210,8 @@ void KestranePulseGenerator::check(const SessionOutcome &outcome, int channel) c
     case SessionStatus::OtherTimeUnknown:
         fail("ValueUnknown",
              QStringLiteral("Channel %1: the generator cannot be read back and this server has "
-                            "not set the channel yet; set delay and width together with "
-                            "SetChannel; nothing was sent")
+                            "not set the channel yet; set delay and width together (SetChannel "
+                            "or one write_attributes); nothing was sent")
                      .arg(channel),
              "exchange");
     }

@@ -12,6 +12,7 @@
 #include <memory>
 #include <mutex>
 #include <string>
+#include <vector>
 
 // One pulse generator as a Tango device: a delay and a width attribute per
 // channel in ps, SetChannel, Save and Reset, and the link as its state.
@@ -27,9 +28,11 @@ public:
     void delete_device() override;
     Tango::DevState dev_state() override;
     Tango::ConstDevString dev_status() override;
+    // Once per write request, after Tango took every value: the delay and
+    // width of a channel written together go out in one frame or not at all.
+    void write_attr_hardware(std::vector<long> &attributes) override;
 
     void readTime(Tango::Attribute &attribute, int channel, PulseTime time);
-    void writeTime(int channel, PulseTime time, double timePs);
     void setChannel(const Tango::DevVarDoubleArray &arguments);
     void save();
     void reset();

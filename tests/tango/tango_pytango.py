@@ -119,10 +119,8 @@ class TangoClient(unittest.TestCase):
         self.assertRefused(lambda: device.SetChannel([16, 3000, 3000]),
                            "BudgetExceeded", "546 steps")
         self.assertRefused(lambda: device.write_attribute("channel1Delay", 5621), "BudgetExceeded")
-        self.assertRefused(lambda: device.write_attribute("channel1Width", 5621.5),
-                           "API_WAttrOutsideLimit")
-        self.assertRefused(lambda: device.write_attribute("channel16Width", -1),
-                           "API_WAttrOutsideLimit")
+        self.assertRefused(lambda: device.write_attribute("channel1Width", 5621.5), "OutOfRange")
+        self.assertRefused(lambda: device.write_attribute("channel16Width", -1), "OutOfRange")
         self.assertRefused(lambda: device.SetChannel([17, 0, 0]),
                            "API_IncompatibleCmdArgumentType")
         self.assertEqual(self.simulator.logged("frame"), sent)
@@ -180,6 +178,18 @@ class TangoClient(unittest.TestCase):
             self.device.SetChannel([channel, 11, 22])
         self.assertEqual(len(self.simulator.logged("frame")), 3)
         self.assertIsNone(self.server.poll())
+
+    def test_delay_and_width_written_together_go_out_in_one_frame(self):
+        device = self.device
+        device.write_attributes([("channel2Delay", 110), ("channel2Width", 220)])
+        self.assertEqual(self.simulator.logged("frame"), ["02010020"])
+        for pair in ([330, 5622], [3000, 3000]):
+            with self.assertRaises(tango.DevFailed):
+                device.write_attributes(list(zip(["channel2Delay", "channel2Width"], pair)))
+        self.assertEqual(self.simulator.logged("frame"), ["02010020"])
+        self.assertEqual([device.read_attribute(name).value
+                          for name in ("channel2Delay", "channel2Width")], [110.0, 220.0])
+
 
 if __name__ == "__main__":
     unittest.main()
