@@ -142,7 +142,8 @@ void KestranePulseGenerator::write_attr_hardware(std::vector<long> &attributes)
         const auto &[delayPs, widthPs] = written.at(std::size_t(channel - 1));
         if (!delayPs && !widthPs)
             continue;
-        check(calls("write")->setPulse(channel, delayPs, widthPs), channel);
+        check(calls("write")->setPulse(channel, delayPs, widthPs),
+              QStringLiteral("Channel %1").arg(channel));
         pushChannelEvents(channel);
     }
 }
@@ -156,18 +157,19 @@ void KestranePulseGenerator::setChannel(const Tango::DevVarDoubleArray &argument
                             "width (ps)")
                      .arg(kChannelCount),
              "SetChannel");
-    check(calls("SetChannel")->setPulse(int(channel), arguments[1], arguments[2]), int(channel));
+    check(calls("SetChannel")->setPulse(int(channel), arguments[1], arguments[2]),
+          QStringLiteral("Channel %1").arg(int(channel)));
     pushChannelEvents(int(channel));
 }
 
 void KestranePulseGenerator::save()
 {
-    check(calls("Save")->save(), 0);
+    check(calls("Save")->save(), QStringLiteral("Save"));
 }
 
 void KestranePulseGenerator::reset()
 {
-    check(calls("Reset")->resetChannels(), 0);
+    check(calls("Reset")->resetChannels(), QStringLiteral("Reset"));
     for (int channel = 1; channel <= kChannelCount; ++channel)
         pushChannelEvents(channel);
 }
@@ -180,39 +182,38 @@ std::shared_ptr<SessionCalls> KestranePulseGenerator::calls(const char *origin) 
     return calls;
 }
 
-void KestranePulseGenerator::check(const SessionOutcome &outcome, int channel) const
+// The session's outcomes in Tango's words.
+void KestranePulseGenerator::check(const SessionOutcome &outcome, const QString &what) const
 {
     switch (outcome.status) {
     case SessionStatus::Done:
         return;
     case SessionStatus::LinkLost:
         fail("LinkLost",
-             QStringLiteral("The link to the generator was lost: %1").arg(outcome.detail),
+             QStringLiteral("%1: the link to the generator was lost: %2").arg(what, outcome.detail),
              "exchange");
     case SessionStatus::LinkDown:
         fail("LinkDown",
-             QStringLiteral("No link to the generator; nothing was sent: %1").arg(outcome.detail),
+             QStringLiteral("%1: no link to the generator; nothing was sent: %2")
+                     .arg(what, outcome.detail),
              "exchange");
     case SessionStatus::OutOfRange:
-        fail("OutOfRange",
-             QStringLiteral("Channel %1: %2; nothing was sent").arg(channel).arg(outcome.detail),
+        fail("OutOfRange", QStringLiteral("%1: %2; nothing was sent").arg(what, outcome.detail),
              "exchange");
     case SessionStatus::Refused:
-        fail("GeneratorRefused", QStringLiteral("Channel %1: %2").arg(channel).arg(outcome.detail),
-             "exchange");
+        fail("GeneratorRefused", QStringLiteral("%1: %2").arg(what, outcome.detail), "exchange");
     case SessionStatus::OverBudget:
         fail("BudgetExceeded",
-             QStringLiteral("Channel %1: %2, the generator's budget (%3 ps); nothing was sent")
-                     .arg(channel)
-                     .arg(outcome.detail)
+             QStringLiteral("%1: %2, the generator's budget (%3 ps); nothing was sent")
+                     .arg(what, outcome.detail)
                      .arg(kMaxTimePs),
              "exchange");
     case SessionStatus::OtherTimeUnknown:
         fail("ValueUnknown",
-             QStringLiteral("Channel %1: the generator cannot be read back and this server has "
-                            "not set the channel yet; set delay and width together (SetChannel "
-                            "or one write_attributes); nothing was sent")
-                     .arg(channel),
+             QStringLiteral("%1: the generator cannot be read back and this server has not set "
+                            "the channel yet; set delay and width together (SetChannel or one "
+                            "write_attributes); nothing was sent")
+                     .arg(what),
              "exchange");
     }
 }

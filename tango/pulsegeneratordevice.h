@@ -41,7 +41,7 @@ private:
     void readProperties();
     std::shared_ptr<SessionCalls> currentSession() const;
     std::shared_ptr<SessionCalls> calls(const char *origin) const;
-    void check(const SessionOutcome &outcome, int channel) const;
+    void check(const SessionOutcome &outcome, const QString &what) const;
     void pushChannelEvents(int channel);
     Tango::DevDouble &value(int channel, PulseTime time);
 

@@ -179,6 +179,13 @@ class TangoClient(unittest.TestCase):
         self.assertEqual(len(self.simulator.logged("frame")), 3)
         self.assertIsNone(self.server.poll())
 
+    def test_generator_refusal_is_an_error(self):
+        self.simulator.stop()
+        missing = os.path.join(self.directory.name, "missing", "state.txt")
+        self.simulator = Simulator(self.link, "--state", missing)
+        self.assertState(tango.DevState.ON, 3)
+        self.assertRefused(self.device.Save, "GeneratorRefused", "ERR", "SAV")
+
     def test_delay_and_width_written_together_go_out_in_one_frame(self):
         device = self.device
         device.write_attributes([("channel2Delay", 110), ("channel2Width", 220)])
