@@ -46,16 +46,18 @@ class TangoClient(unittest.TestCase):
         self.link = os.path.join(self.directory.name, "generator")
         self.state = os.path.join(self.directory.name, "state.txt")
         self.database = os.path.join(self.directory.name, "devices.db")
-        with open(self.database, "w") as file:
-            file.write(f'kestrane-tango/test/DEVICE/{CLASS}: "{DEVICE}"\n'
-                       f'{DEVICE}->Port: "{self.link}"\n'
-                       f"{DEVICE}->ReplyTimeout: 100\n")
         self.simulator = Simulator(self.link, "--state", self.state)
         self.server = None
         self.start_server()
 
     def start_server(self, **popen):
         self.stop_server()
+        # Afresh: Tango rewrites the file, and a server killed meanwhile
+        # leaves it cut short.
+        with open(self.database, "w") as file:
+            file.write(f'kestrane-tango/test/DEVICE/{CLASS}: "{DEVICE}"\n'
+                       f'{DEVICE}->Port: "{self.link}"\n'
+                       f"{DEVICE}->ReplyTimeout: 100\n")
         self.port = free_tcp_port()
         self.server = subprocess.Popen([SERVER, "test", f"-file={self.database}",
                                         "-ORBendPoint", f"giop:tcp:127.0.0.1:{self.port}"],
@@ -85,7 +87,12 @@ class TangoClient(unittest.TestCase):
             self.assertIn(word, error.desc)
 
     def assertState(self, state, within_s):
-        self.assertTrue(wait_until(lambda: self.device.state() == state, within_s),
+        def reached():
+            try:
+                return self.device.state() == state
+            except tango.DevFailed:  # e.g. while the server restarts
+                return False
+        self.assertTrue(wait_until(reached, within_s),
                         f"{self.device.state()} ({self.device.status()}), not {state}")
 
     def quality(self, name):
@@ -156,7 +163,13 @@ class TangoClient(unittest.TestCase):
     def test_restart_server_comes_back_with_its_session(self):
         self.device.SetChannel([1, 11, 22])
         self.admin().command_inout("RestartServer")
-        self.device = connect(f"tango://127.0.0.1:{self.port}/{DEVICE}#dbase=no")
+
+        def restarted():  # a new device with a new session: channel 1 unknown
+            try:
+                return self.quality("channel1Delay") == tango.AttrQuality.ATTR_INVALID
+            except tango.DevFailed:
+                return False
+        self.assertTrue(wait_until(restarted, 5))
         self.assertState(tango.DevState.ON, 3)
         self.device.SetChannel([2, 33, 44])
         self.assertEqual(self.simulator.logged("frame"), ["01001002", "02003004"])
