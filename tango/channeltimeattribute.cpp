@@ -23,8 +23,9 @@ ChannelTimeAttribute::ChannelTimeAttribute(int channel, PulseTime time) :
     properties.set_unit("ps");
     properties.set_format("%4.0f");
     set_default_properties(properties);
-    // The server pushes an event whenever it sets the channel.
+    // The server pushes both whenever the channel's known setting changes.
     set_change_event(true, false);
+    set_archive_event(true, false);
 }
 
 void ChannelTimeAttribute::read(Tango::DeviceImpl *device, Tango::Attribute &attribute)

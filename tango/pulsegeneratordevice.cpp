@@ -1,14 +1,14 @@
 #include "tango/pulsegeneratordevice.h"
 
 #include "tango/channeltimeattribute.h"
+#include "tango/eventqueue.h"
 
 #include "session/requestedport.h"
 
 #include <cmath>
+#include <sys/time.h>
 
 namespace {
-
-constexpr int kMaxReplyTimeoutMs = 10000;
 
 [[noreturn]] void fail(const char *reason, const QString &description, const char *origin)
 {
@@ -27,13 +27,16 @@ QString statusText(const LinkView &link)
 } // namespace
 
 KestranePulseGenerator::KestranePulseGenerator(Tango::DeviceClass *deviceClass, std::string &name) :
-    TANGO_BASE_CLASS(deviceClass, name)
+    TANGO_BASE_CLASS(deviceClass, name),
+    events(std::make_shared<EventQueue>())
 {
     init_device();
 }
 
 KestranePulseGenerator::~KestranePulseGenerator()
 {
+    // First: a push in progress still needs the device.
+    events->stop();
     delete_device();
 }
 
@@ -41,6 +44,10 @@ void KestranePulseGenerator::init_device()
 {
     set_state(Tango::INIT);
     set_status("Starting.");
+    for (const char *attribute : {"State", "Status"}) {
+        set_change_event(attribute, true, false);
+        set_archive_event(attribute, true, false);
+    }
     readProperties();
     // A port that can never serve, or a choice between generators, is the
     // operator's to fix: the device does not start.
@@ -48,9 +55,27 @@ void KestranePulseGenerator::init_device()
                                                        : checkRequestedPort(portProperty);
     if (!usable)
         fail("BadProperty", QStringLiteral("Port: %1").arg(usable.error()), "init_device");
-    auto opened = std::make_shared<SessionCalls>(portProperty, replyTimeoutMs);
+    auto opened = std::make_shared<SessionCalls>(
+            portProperty, replyTimeoutMs,
+            [device = this, queue = events](GeneratorSession &started) {
+                watch(started, device, queue);
+            });
     const std::lock_guard<std::mutex> guard(sessionLock);
     session = std::move(opened);
+}
+
+void KestranePulseGenerator::watch(GeneratorSession &session, KestranePulseGenerator *device,
+                                   const std::shared_ptr<EventQueue> &events)
+{
+    QObject::connect(&session, &GeneratorSession::linkChanged, &session, [=, &session] {
+        events->add([=, link = linkViewOf(session)] { device->pushLink(link); });
+    });
+    QObject::connect(&session, &GeneratorSession::channelChanged, &session,
+                     [=, &session](int channel) {
+                         events->add([=, steps = session.channel(channel)] {
+                             device->pushChannel(channel, steps);
+                         });
+                     });
 }
 
 void KestranePulseGenerator::delete_device()
@@ -74,7 +99,7 @@ void KestranePulseGenerator::readProperties()
     replyTimeoutMs = kReplyTimeoutMs;
     if (!Tango::Util::_UseDb)
         return;
-    Tango::DbData properties{Tango::DbDatum("Port"), Tango::DbDatum("ReplyTimeout")};
+    Tango::DbData properties{Tango::DbDatum(kPortProperty), Tango::DbDatum(kReplyTimeoutProperty)};
     get_db_device()->get_property(properties);
     std::string port;
     if (!properties[0].is_empty() && properties[0] >> port)
@@ -83,7 +108,8 @@ void KestranePulseGenerator::readProperties()
     if (!properties[1].is_empty()
         && (!(properties[1] >> timeoutMs) || timeoutMs < 1 || timeoutMs > kMaxReplyTimeoutMs))
         fail("BadProperty",
-             QStringLiteral("ReplyTimeout must be a whole number of ms from 1 to %1")
+             QStringLiteral("%1 must be a whole number of ms from 1 to %2")
+                     .arg(QLatin1String(kReplyTimeoutProperty))
                      .arg(kMaxReplyTimeoutMs),
              "init_device");
     replyTimeoutMs = timeoutMs;
@@ -140,11 +166,9 @@ void KestranePulseGenerator::write_attr_hardware(std::vector<long> &attributes)
     }
     for (int channel = 1; channel <= kChannelCount; ++channel) {
         const auto &[delayPs, widthPs] = written.at(std::size_t(channel - 1));
-        if (!delayPs && !widthPs)
-            continue;
-        check(calls("write")->setPulse(channel, delayPs, widthPs),
-              QStringLiteral("Channel %1").arg(channel));
-        pushChannelEvents(channel);
+        if (delayPs || widthPs)
+            check(calls("write")->setPulse(channel, delayPs, widthPs),
+                  QStringLiteral("Channel %1").arg(channel));
     }
 }
 
@@ -159,7 +183,6 @@ void KestranePulseGenerator::setChannel(const Tango::DevVarDoubleArray &argument
              "SetChannel");
     check(calls("SetChannel")->setPulse(int(channel), arguments[1], arguments[2]),
           QStringLiteral("Channel %1").arg(int(channel)));
-    pushChannelEvents(int(channel));
 }
 
 void KestranePulseGenerator::save()
@@ -170,8 +193,6 @@ void KestranePulseGenerator::save()
 void KestranePulseGenerator::reset()
 {
     check(calls("Reset")->resetChannels(), QStringLiteral("Reset"));
-    for (int channel = 1; channel <= kChannelCount; ++channel)
-        pushChannelEvents(channel);
 }
 
 std::shared_ptr<SessionCalls> KestranePulseGenerator::calls(const char *origin) const
@@ -218,13 +239,56 @@ void KestranePulseGenerator::check(const SessionOutcome &outcome, const QString 
     }
 }
 
-void KestranePulseGenerator::pushChannelEvents(int channel)
+// Nobody can have subscribed while the server starts, and Tango's event
+// system may not be ready yet.
+bool KestranePulseGenerator::mayPush()
 {
-    const std::optional<PulseSteps> steps = calls("event")->channel(channel);
-    if (!steps)
+    return !Tango::Util::instance()->is_svr_starting();
+}
+
+void KestranePulseGenerator::pushLink(const LinkView &link)
+{
+    if (!mayPush())
         return;
-    for (PulseTime time : {PulseTime::Delay, PulseTime::Width}) {
-        value(channel, time) = timePs(*steps, time);
-        push_change_event(nameFor(channel, time), &value(channel, time));
+    try {
+        const Tango::AutoTangoMonitor sync(&get_dev_monitor());
+        set_state(link.up ? Tango::ON : Tango::FAULT);
+        set_status(statusText(link).toStdString());
+        for (const char *attribute : {"State", "Status"}) {
+            push_change_event(attribute);
+            push_archive_event(attribute);
+        }
+    } catch (const Tango::DevFailed &) {
+        // The monitor stayed busy: readers still get the state when they ask.
+    }
+}
+
+void KestranePulseGenerator::pushChannel(int channel, const std::optional<PulseSteps> &steps)
+{
+    if (!mayPush())
+        return;
+    try {
+        const Tango::AutoTangoMonitor sync(&get_dev_monitor());
+        timeval now{};
+        gettimeofday(&now, nullptr);
+        Tango::TimeVal when{};
+        when.tv_sec = CORBA::Long(now.tv_sec);
+        when.tv_usec = CORBA::Long(now.tv_usec);
+        for (const PulseTime time : {PulseTime::Delay, PulseTime::Width}) {
+            Tango::Attribute &attribute
+                    = dev_attr->get_attr_by_name(nameFor(channel, time).c_str());
+            Tango::DevDouble &known = value(channel, time);
+            known = steps ? timePs(*steps, time) : 0;
+            // Firing an event consumes the value (cppTango 10): set it for each.
+            for (const auto fire :
+                 {&Tango::Attribute::fire_change_event, &Tango::Attribute::fire_archive_event}) {
+                attribute.set_value(&known);
+                attribute.set_quality(steps ? Tango::ATTR_VALID : Tango::ATTR_INVALID);
+                attribute.set_date(when);
+                (attribute.*fire)(nullptr);
+            }
+        }
+    } catch (const Tango::DevFailed &) {
+        // As above.
     }
 }

@@ -14,13 +14,21 @@
 #include <string>
 #include <vector>
 
+class EventQueue;
+
 // One pulse generator as a Tango device: a delay and a width attribute per
 // channel in ps, SetChannel, Save and Reset, and the link as its state.
 // Tango calls it on ORB threads, one call at a time per device; the
-// generator itself is driven by a session on the Qt thread.
+// generator itself is driven by a session on the Qt thread, and events are
+// pushed from a thread of their own whenever the session's knowledge changes.
 class KestranePulseGenerator : public TANGO_BASE_CLASS
 {
 public:
+    // The device properties.
+    static constexpr const char *kPortProperty = "Port";
+    static constexpr const char *kReplyTimeoutProperty = "ReplyTimeout";
+    static constexpr int kMaxReplyTimeoutMs = 10000;
+
     KestranePulseGenerator(Tango::DeviceClass *deviceClass, std::string &name);
     ~KestranePulseGenerator() override;
 
@@ -42,16 +50,25 @@ private:
     std::shared_ptr<SessionCalls> currentSession() const;
     std::shared_ptr<SessionCalls> calls(const char *origin) const;
     void check(const SessionOutcome &outcome, const QString &what) const;
-    void pushChannelEvents(int channel);
     Tango::DevDouble &value(int channel, PulseTime time);
+    // Connects the session's signals, on the Qt thread, to pushes on the
+    // event thread: nothing there touches the device, which may be gone.
+    static void watch(GeneratorSession &session, KestranePulseGenerator *device,
+                      const std::shared_ptr<EventQueue> &events);
+    // On the event thread.
+    static bool mayPush();
+    void pushLink(const LinkView &link);
+    void pushChannel(int channel, const std::optional<PulseSteps> &steps);
 
     QString portProperty;
     int replyTimeoutMs = 0;
-    // Set on the Qt thread, read on ORB threads; the lock is never held
-    // while waiting for the Qt thread.
+    // Set and read on ORB threads; the lock is never held while waiting for
+    // the Qt thread.
     mutable std::mutex sessionLock;
     std::shared_ptr<SessionCalls> session;
-    // Where attribute reads and change events take their values from.
+    std::shared_ptr<EventQueue> events;
+    // Where attribute reads and events take their values from, under the
+    // device's monitor.
     std::array<std::array<Tango::DevDouble, 2>, kChannelCount> values{}; // delay, width
 };
 

@@ -199,6 +199,28 @@ class TangoClient(unittest.TestCase):
         self.assertState(tango.DevState.ON, 3)
         self.assertRefused(self.device.Save, "GeneratorRefused", "ERR", "SAV")
 
+    def test_link_changes_are_pushed_with_their_quality(self):
+        changes, archived, states = [], [], []
+        device = self.device
+        device.subscribe_event("channel5Width", tango.EventType.CHANGE_EVENT, changes.append)
+        device.subscribe_event("channel5Width", tango.EventType.ARCHIVE_EVENT, archived.append)
+        device.subscribe_event("State", tango.EventType.CHANGE_EVENT, states.append)
+        device.SetChannel([5, 0, 55])
+        self.simulator.stop()
+
+        def seen(events):
+            return [(event.attr_value.quality, event.attr_value.value)
+                    for event in events if event.attr_value is not None]
+        invalid = (tango.AttrQuality.ATTR_INVALID, None)
+        expected = [invalid, (tango.AttrQuality.ATTR_VALID, 55.0), invalid]
+        for events in (changes, archived):
+            self.assertTrue(wait_until(lambda: seen(events) == expected, 3), seen(events))
+
+        self.simulator = Simulator(self.link)
+        expected = [tango.DevState.ON, tango.DevState.FAULT, tango.DevState.ON]
+        self.assertTrue(wait_until(lambda: [event.attr_value.value for event in states
+                                            if event.attr_value] == expected, 3))
+
     def test_delay_and_width_written_together_go_out_in_one_frame(self):
         device = self.device
         device.write_attributes([("channel2Delay", 110), ("channel2Width", 220)])
