@@ -21,6 +21,7 @@ ChannelTimeAttribute::ChannelTimeAttribute(int channel, PulseTime time) :
     properties.set_label(label.c_str());
     properties.set_description(description.c_str());
     properties.set_unit("ps");
+    properties.set_standard_unit("1e-12");
     properties.set_format("%4.0f");
     set_default_properties(properties);
     // The server pushes both whenever the channel's known setting changes.

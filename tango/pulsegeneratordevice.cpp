@@ -24,10 +24,19 @@ QString statusText(const LinkView &link)
             .arg(link.problem.isEmpty() ? link.portName : link.problem);
 }
 
+std::string &deviceDescription()
+{
+    static std::string description
+            = "A 16-channel picosecond pulse generator on a USB serial port: each channel's "
+              "delay and pulse width in ps, set in steps of "
+              + std::to_string(kStepPs) + " ps and saved in the generator.";
+    return description;
+}
+
 } // namespace
 
 KestranePulseGenerator::KestranePulseGenerator(Tango::DeviceClass *deviceClass, std::string &name) :
-    TANGO_BASE_CLASS(deviceClass, name),
+    TANGO_BASE_CLASS(deviceClass, name, deviceDescription()),
     events(std::make_shared<EventQueue>())
 {
     init_device();

@@ -192,6 +192,17 @@ class TangoClient(unittest.TestCase):
         self.assertEqual(len(self.simulator.logged("frame")), 3)
         self.assertIsNone(self.server.poll())
 
+    def test_declares_properties_units_and_description(self):
+        offered = self.admin().command_inout("QueryWizardDevProperty", CLASS)
+        self.assertEqual(offered[0::3], ["Port", "ReplyTimeout"])
+        self.assertEqual(offered[2::3], ["Not specified", "100"])
+        self.assertIn("/dev/serial/by-id/", offered[1])
+        self.assertIn("1 to 10000", offered[4])
+        configuration = self.device.get_attribute_config("channel3Width")
+        self.assertEqual((configuration.unit, configuration.standard_unit), ("ps", "1e-12"))
+        self.assertIn("Channel 3 width in ps", configuration.description)
+        self.assertIn("pulse generator", self.device.description())
+
     def test_generator_refusal_is_an_error(self):
         self.simulator.stop()
         missing = os.path.join(self.directory.name, "missing", "state.txt")
