@@ -12,7 +12,7 @@ import unittest
 
 import tango
 
-from scpidprocesses import Simulator, free_tcp_port, wait_until
+from scpidprocesses import Daemon, Simulator, free_tcp_port, wait_until
 
 SERVER = os.environ["KESTRANE_TANGO_SERVER"]
 CLASS = "KestranePulseGenerator"
@@ -242,6 +242,20 @@ class TangoClient(unittest.TestCase):
         self.assertEqual(self.simulator.logged("frame"), ["02010020"])
         self.assertEqual([device.read_attribute(name).value
                           for name in ("channel2Delay", "channel2Width")], [110.0, 220.0])
+
+    def test_generator_held_by_another_program_under_another_name(self):
+        self.stop_server()
+        other_name = os.path.join(self.directory.name, "same-generator")
+        os.symlink(os.readlink(self.link), other_name)
+        holder = Daemon("--port", other_name)
+        try:
+            self.assertTrue(wait_until(lambda: "link up" in holder.log(), 3), holder.log())
+            self.start_server()
+            self.assertState(tango.DevState.FAULT, 3)
+            self.assertIn("in use by another program", self.device.status())
+        finally:
+            holder.stop()
+        self.assertState(tango.DevState.ON, 3)
 
 
 if __name__ == "__main__":
