@@ -4,12 +4,14 @@
 #include <QSocketNotifier>
 
 #include <csignal>
+#include <pthread.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
 namespace {
 
 int signalSocket[2] = {-1, -1};
+constexpr int kTerminationSignals[] = {SIGINT, SIGTERM, SIGHUP};
 
 void onSignal(int)
 {
@@ -31,11 +33,20 @@ bool quitOnTerminationSignals(QCoreApplication &app)
     action.sa_handler = onSignal;
     sigemptyset(&action.sa_mask);
     action.sa_flags = SA_RESTART;
-    for (const int signal : {SIGINT, SIGTERM, SIGHUP}) {
+    for (const int signal : kTerminationSignals) {
         if (sigaction(signal, &action, nullptr) != 0)
             return false;
     }
     return true;
+}
+
+bool unblockTerminationSignals()
+{
+    sigset_t termination;
+    sigemptyset(&termination);
+    for (const int signal : kTerminationSignals)
+        sigaddset(&termination, signal);
+    return pthread_sigmask(SIG_UNBLOCK, &termination, nullptr) == 0;
 }
 
 bool ignoreBrokenPipes()

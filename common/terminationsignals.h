@@ -7,6 +7,11 @@ class QCoreApplication;
 // terminal closed), so that the program cleans up as after a normal end.
 bool quitOnTerminationSignals(QCoreApplication &app);
 
+// For a library that blocked those signals to wait for them on a thread of
+// its own: the calling thread takes them again, for the handler above
+// (which must be installed after the library reset them).
+bool unblockTerminationSignals();
+
 // A server must outlive a log reader or client that went away: writes to a
 // closed pipe or socket then fail with EPIPE instead of ending the process.
 bool ignoreBrokenPipes();

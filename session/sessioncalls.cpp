@@ -4,79 +4,185 @@
 #include <QThread>
 
 #include <future>
+#include <mutex>
+#include <utility>
 
-std::unique_ptr<SessionCalls> SessionCalls::open(const QString &port, int replyTimeoutMs)
+namespace {
+
+SessionOutcome ended()
 {
-    GeneratorSession *session = nullptr;
-    onQtThread([&] {
-        session = new GeneratorSession(port);
-        session->setReplyTimeoutMs(replyTimeoutMs);
-        session->start();
+    return {SessionStatus::LinkDown, QStringLiteral("the session ended")};
+}
+
+// The Qt thread's end of every SessionCalls: work from other threads is
+// queued to this object and the sessions are its children, so that
+// deleting it when the event loop ends drops the one and ends the other.
+std::mutex servingLock;
+QObject *serving = nullptr;
+bool servingEnded = false;
+
+void endServing()
+{
+    QObject *ending = nullptr;
+    {
+        const std::lock_guard<std::mutex> guard(servingLock);
+        servingEnded = true;
+        ending = std::exchange(serving, nullptr);
+    }
+    delete ending;
+}
+
+// With servingLock held: null once the Qt thread serves no more.
+QObject *servingObject()
+{
+    QCoreApplication *app = QCoreApplication::instance();
+    if (serving == nullptr && !servingEnded && app != nullptr) {
+        serving = new QObject;
+        serving->moveToThread(app->thread());
+        QObject::connect(app, &QCoreApplication::aboutToQuit, app, &endServing);
+        QObject::connect(app, &QObject::destroyed, &endServing);
+    }
+    return serving;
+}
+
+bool isQtThread()
+{
+    const QCoreApplication *app = QCoreApplication::instance();
+    return app != nullptr && QThread::currentThread() == app->thread();
+}
+
+// Runs `work` on the Qt thread: at once when called there, else queued.
+// Work the Qt thread will not run is destroyed unrun.
+void toQtThread(std::function<void()> work)
+{
+    if (isQtThread())
+        return work();
+    const std::lock_guard<std::mutex> guard(servingLock);
+    if (QObject *target = servingObject())
+        QMetaObject::invokeMethod(target, std::move(work), Qt::QueuedConnection);
+}
+
+// Runs `work` on the Qt thread and returns once it is done; false when the
+// Qt thread serves no more and it was never run.
+bool onQtThread(const std::function<void()> &work)
+{
+    struct Call
+    {
+        const std::function<void()> *work = nullptr;
+        std::promise<bool> ran;
+        bool done = false;
+        Call() = default;
+        Call(const Call &) = delete;
+        Call &operator=(const Call &) = delete;
+        ~Call()
+        {
+            if (!done)
+                ran.set_value(false);
+        }
+    };
+    auto call = std::make_shared<Call>();
+    call->work = &work;
+    std::future<bool> ran = call->ran.get_future();
+    toQtThread([call = std::move(call)] {
+        (*call->work)();
+        call->done = true;
+        call->ran.set_value(true);
     });
-    return std::unique_ptr<SessionCalls>(new SessionCalls(session));
+    return ran.get();
+}
+
+} // namespace
+
+LinkView linkViewOf(const GeneratorSession &session)
+{
+    return {session.isLinkUp(), session.portName(), session.linkProblem()};
+}
+
+SessionCalls::SessionCalls(const QString &port, int replyTimeoutMs, const SetUp &setUp) :
+    session(std::make_shared<QPointer<GeneratorSession>>())
+{
+    toQtThread([made = session, port, replyTimeoutMs, setUp] {
+        QObject *parent = nullptr;
+        {
+            const std::lock_guard<std::mutex> guard(servingLock);
+            parent = servingObject();
+        }
+        if (parent == nullptr)
+            return;
+        auto *started = new GeneratorSession(port, systemPorts, parent);
+        started->setReplyTimeoutMs(replyTimeoutMs);
+        if (setUp)
+            setUp(*started);
+        *made = started;
+        started->start();
+    });
 }
 
 SessionCalls::~SessionCalls()
 {
-    onQtThread([this] { delete session; });
+    toQtThread([made = session] { delete made->data(); });
 }
 
-void SessionCalls::onQtThread(const std::function<void()> &work)
+SessionOutcome SessionCalls::await(const Queue &queue) const
 {
-    QCoreApplication *app = QCoreApplication::instance();
-    if (QThread::currentThread() == app->thread())
-        work();
-    else
-        QMetaObject::invokeMethod(app, work, Qt::BlockingQueuedConnection);
-}
-
-SessionOutcome SessionCalls::await(
-        const std::function<void(GeneratorSession::Completion)> &queue) const
-{
-    // Shared: the session may still answer after the server began to shut
-    // down and this caller's frame is gone.
+    // Shared: the session may answer after this caller stopped waiting.
     auto outcome = std::make_shared<std::promise<SessionOutcome>>();
     std::future<SessionOutcome> result = outcome->get_future();
-    onQtThread([&] { queue([outcome](const SessionOutcome &done) { outcome->set_value(done); }); });
-    return result.get();
+    const GeneratorSession::Completion done
+            = [outcome](const SessionOutcome &answer) { outcome->set_value(answer); };
+    const bool queued = onQtThread([&] {
+        if (GeneratorSession *live = *session)
+            queue(*live, done);
+        else
+            done(ended());
+    });
+    return queued ? result.get() : ended();
 }
 
 SessionOutcome SessionCalls::setPulse(int channel, std::optional<double> delayPs,
                                       std::optional<double> widthPs)
 {
-    return await([&](GeneratorSession::Completion done) {
-        session->setPulse(channel, delayPs, widthPs, std::move(done));
+    return await([&](GeneratorSession &live, GeneratorSession::Completion done) {
+        live.setPulse(channel, delayPs, widthPs, std::move(done));
     });
 }
 
 SessionOutcome SessionCalls::save()
 {
-    return await([this](GeneratorSession::Completion done) { session->save(std::move(done)); });
+    return await([](GeneratorSession &live, GeneratorSession::Completion done) {
+        live.save(std::move(done));
+    });
 }
 
 SessionOutcome SessionCalls::resetChannels()
 {
-    return await(
-            [this](GeneratorSession::Completion done) { session->resetChannels(std::move(done)); });
+    return await([](GeneratorSession &live, GeneratorSession::Completion done) {
+        live.resetChannels(std::move(done));
+    });
 }
 
 std::optional<PulseSteps> SessionCalls::channel(int channel) const
 {
     auto steps = std::make_shared<std::promise<std::optional<PulseSteps>>>();
     std::future<std::optional<PulseSteps>> result = steps->get_future();
-    onQtThread([&] {
-        GeneratorSession *reading = session;
+    const bool asked = onQtThread([&] {
+        GeneratorSession *reading = *session;
+        if (reading == nullptr)
+            return steps->set_value(std::nullopt);
         reading->afterPending([steps, reading, channel](const SessionOutcome &outcome) {
             steps->set_value(outcome.status == SessionStatus::Done ? reading->channel(channel)
                                                                    : std::nullopt);
         });
     });
-    return result.get();
+    return asked ? result.get() : std::nullopt;
 }
 
 LinkView SessionCalls::link() const
 {
-    LinkView view;
-    onQtThread([&] { view = {session->isLinkUp(), session->portName(), session->linkProblem()}; });
+    LinkView view{false, {}, ended().detail};
+    onQtThread([&] {
+        if (const GeneratorSession *live = *session)
+            view = linkViewOf(*live);
+    });
     return view;
 }

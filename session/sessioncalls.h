@@ -3,6 +3,7 @@
 
 #include "session/generatorsession.h"
 
+#include <QPointer>
 #include <QString>
 
 #include <functional>
@@ -17,18 +18,31 @@ struct LinkView
     QString problem;  // why it is down
 };
 
+LinkView linkViewOf(const GeneratorSession &session);
+
 // A GeneratorSession for front ends whose requests arrive on threads of
-// their own (a Tango device server's ORB threads). Every call crosses to the
-// Qt thread through a blocking queued invocation and, for commands and
-// channel reads, then waits on the calling thread for the session's answer:
-// the Qt thread never waits for anyone. Never call these from the Qt thread
-// but for open() and the destructor.
+// their own (a Tango device server's ORB threads). The session lives on the
+// Qt thread (the QCoreApplication's), which never waits for anyone: commands
+// and reads cross to it through a queued invocation and wait on the calling
+// thread for the session's answer; making and ending a session wait for
+// nothing. Never call the commands and reads from the Qt thread.
+//
+// The Qt thread serves these calls until its event loop ends
+// (QCoreApplication::aboutToQuit). Every session ends then, and calls still
+// waiting or made later are answered at once as after the end of a session
+// (LinkDown, unknown channels, no link): no thread is left waiting for a Qt
+// thread that serves no more.
 class SessionCalls
 {
 public:
-    // Makes and starts the session on the Qt thread.
-    static std::unique_ptr<SessionCalls> open(const QString &port, int replyTimeoutMs);
-    // Ends the session on the Qt thread; whatever it still had queued is
+    // Runs on the Qt thread when the session is made, before it starts: where
+    // a front end connects to its signals. It must not wait for other threads.
+    using SetUp = std::function<void(GeneratorSession &session)>;
+
+    // Makes and starts the session on the Qt thread: at once when called
+    // there, else queued. Needs the QCoreApplication.
+    SessionCalls(const QString &port, int replyTimeoutMs, const SetUp &setUp = {});
+    // Ends the session the same way; whatever it still had queued is
     // answered LinkDown.
     ~SessionCalls();
     SessionCalls(const SessionCalls &) = delete;
@@ -43,17 +57,12 @@ public:
     std::optional<PulseSteps> channel(int channel) const;
     LinkView link() const;
 
-    // Runs `work` on the Qt thread and returns when it is done.
-    static void onQtThread(const std::function<void()> &work);
-
 private:
-    explicit SessionCalls(GeneratorSession *session) :
-        session(session)
-    {}
+    using Queue = std::function<void(GeneratorSession &, GeneratorSession::Completion)>;
+    SessionOutcome await(const Queue &queue) const;
 
-    SessionOutcome await(const std::function<void(GeneratorSession::Completion)> &queue) const;
-
-    GeneratorSession *session;
+    // Set and used on the Qt thread only; empty once the session has ended.
+    std::shared_ptr<QPointer<GeneratorSession>> session;
 };
 
 #endif // SESSIONCALLS_H

@@ -1,26 +1,26 @@
 #ifndef CHANNELTIMEATTRIBUTE_H
 #define CHANNELTIMEATTRIBUTE_H
 
-#include "tango/pulsegeneratordevice.h"
+#include "tango/pulsetime.h"
 
 #include <tango/tango.h>
 
-#include <string>
-
-// channel<N>Delay or channel<N>Width: read/write, in ps, 0 to the budget.
+// channel<N>Delay or channel<N>Width: read/write, in ps. Writes are applied
+// by the device once per client request (write_attr_hardware), so that a
+// channel's delay and width written together go out in one frame.
 class ChannelTimeAttribute : public Tango::Attr
 {
 public:
     ChannelTimeAttribute(int channel, PulseTime time);
 
-    static std::string nameFor(int channel, PulseTime time);
+    int channel() const { return channelNumber; }
+    PulseTime time() const { return which; }
 
     void read(Tango::DeviceImpl *device, Tango::Attribute &attribute) override;
-    void write(Tango::DeviceImpl *device, Tango::WAttribute &attribute) override;
 
 private:
-    int channel;
-    PulseTime time;
+    int channelNumber;
+    PulseTime which;
 };
 
 #endif // CHANNELTIMEATTRIBUTE_H

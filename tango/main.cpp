@@ -1,9 +1,19 @@
 #include "tango/pulsegeneratorclass.h"
 
+#include "common/program.h"
+#include "common/terminationsignals.h"
+
 #include <QCommandLineParser>
 #include <QCoreApplication>
 
 #include <tango/tango.h>
+
+// Not part of tango.h; cppTango 10 moved it.
+#if __has_include(<tango/server/dserversignal.h>)
+#include <tango/server/dserversignal.h>
+#else
+#include <tango/dserversignal.h>
+#endif
 
 #include <cstring>
 #include <thread>
@@ -15,12 +25,6 @@ void Tango::DServer::class_factory()
 
 namespace {
 
-void setIdentity()
-{
-    QCoreApplication::setApplicationName(QStringLiteral("kestrane-tango"));
-    QCoreApplication::setApplicationVersion(QStringLiteral(KESTRANE_VERSION));
-}
-
 // Tango takes the rest of the command line; only these two are ours.
 bool isHelpOrVersion(int argc, char *argv[])
 {
@@ -30,8 +34,7 @@ bool isHelpOrVersion(int argc, char *argv[])
 
 int printHelpOrVersion(int argc, char *argv[])
 {
-    QCoreApplication app(argc, argv);
-    setIdentity();
+    const QCoreApplication app(argc, argv);
     QCommandLineParser parser;
     parser.setApplicationDescription(
             QStringLiteral("Tango Controls device server for 16-channel pulse generators (class "
@@ -43,46 +46,53 @@ int printHelpOrVersion(int argc, char *argv[])
                            "attached), ReplyTimeout (ms, default 100)."));
     parser.addHelpOption();
     parser.addVersionOption();
-    parser.process(app);
-    return 0;
+    const bool parsed = parser.parse(QCoreApplication::arguments());
+    return commandLineExit(parser, parsed ? QString() : parser.errorText()).value_or(kExitSuccess);
 }
 
 } // namespace
 
 int main(int argc, char *argv[])
 {
+    setProgramIdentity(QStringLiteral("kestrane-tango"));
     if (isHelpOrVersion(argc, argv))
         return printHelpOrVersion(argc, argv);
 
-    // Tango first: the devices exist before the Qt application does.
+    // SIGINT, SIGTERM and SIGHUP end the event loop whenever they come: Tango
+    // itself would end a server still starting with exit code 255 or SIGKILL.
+    // Its signal thread resets and blocks them once, when first asked for.
+    QCoreApplication app(argc, argv);
+    Tango::DServerSignal::instance();
+    if (!quitOnTerminationSignals(app) || !unblockTerminationSignals() || !ignoreBrokenPipes())
+        return fail(kExitFailure, QStringLiteral("cannot set up its signal handling"));
     Tango::Util *tango = nullptr;
     try {
         tango = Tango::Util::init(argc, argv);
+        // Each device opens its link as it is made.
         tango->server_init();
     } catch (const CORBA::Exception &error) {
         Tango::Except::print_exception(error);
-        return 1;
+        return kExitFailure;
     }
 
-    QCoreApplication app(argc, argv);
-    setIdentity();
-    KestranePulseGeneratorClass::instance()->startSessions();
-
-    int exitCode = 0; // read after join
-    std::thread orb([tango, &exitCode] {
+    int exitCode = kExitSuccess; // read after join
+    std::thread orb([tango, &app, &exitCode] {
         omni_thread::create_dummy();
         try {
             tango->server_run();
         } catch (const CORBA::Exception &error) {
-            Tango::Except::print_exception(error);
-            exitCode = 1;
+            // The admin device's Kill may come before the ORB runs.
+            if (!tango->is_svr_shutting_down()) {
+                Tango::Except::print_exception(error);
+                exitCode = kExitFailure;
+            }
         }
-        // Kill, SIGINT and SIGTERM all end server_run.
-        QMetaObject::invokeMethod(QCoreApplication::instance(), &QCoreApplication::quit,
-                                  Qt::QueuedConnection);
+        QMetaObject::invokeMethod(&app, &QCoreApplication::quit, Qt::QueuedConnection);
         omni_thread::release_dummy();
     });
-    app.exec();
+    // Ends every session when it returns: from then on no ORB thread waits
+    // for this one.
+    QCoreApplication::exec();
     if (!tango->is_svr_shutting_down())
         tango->shutdown_ds();
     orb.join();

@@ -4,6 +4,7 @@
 #include "tango/generatorcommand.h"
 #include "tango/pulsegeneratordevice.h"
 
+#include "device/generatorids.h"
 #include "pulse/channelrecords.h"
 
 KestranePulseGeneratorClass *KestranePulseGeneratorClass::only = nullptr;
@@ -17,10 +18,29 @@ KestranePulseGeneratorClass *KestranePulseGeneratorClass::init(const char *name)
     return only;
 }
 
-void KestranePulseGeneratorClass::startSessions()
+KestranePulseGeneratorClass::KestranePulseGeneratorClass(std::string &name) :
+    Tango::DeviceClass(name)
 {
-    for (Tango::DeviceImpl *device : get_device_list())
-        static_cast<KestranePulseGenerator *>(device)->startSession();
+    // What Jive's wizard and the admin device's QueryWizardDevProperty offer.
+    std::string port = KestranePulseGenerator::kPortProperty;
+    std::string portDescription
+            = "The generator's serial port: a path (/dev/serial/by-id/...) or a name (ttyACM0). "
+              "Empty: the one generator attached (USB id "
+              + generatorUsbId().toStdString()
+              + "), found again by its USB serial number after a re-plug.";
+    add_wiz_dev_prop(port, portDescription);
+    std::string timeout = KestranePulseGenerator::kReplyTimeoutProperty;
+    std::string timeoutDescription = "How long to wait for the generator's reply to each frame, "
+                                     "in ms: 1 to "
+                                     + std::to_string(KestranePulseGenerator::kMaxReplyTimeoutMs)
+                                     + ".";
+    std::string timeoutDefault = std::to_string(kReplyTimeoutMs);
+    add_wiz_dev_prop(timeout, timeoutDescription, timeoutDefault);
+}
+
+KestranePulseGeneratorClass::~KestranePulseGeneratorClass()
+{
+    only = nullptr;
 }
 
 void KestranePulseGeneratorClass::command_factory()

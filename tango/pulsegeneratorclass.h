@@ -6,16 +6,14 @@
 #include <string>
 #include <vector>
 
-// The Tango class KestranePulseGenerator: its attributes, commands and
-// devices. One per server.
+// The Tango class KestranePulseGenerator: its properties, attributes,
+// commands and devices. One at a time per server: the admin device's
+// RestartServer deletes it and asks init() for a new one.
 class KestranePulseGeneratorClass : public Tango::DeviceClass
 {
 public:
     static KestranePulseGeneratorClass *init(const char *name);
-    static KestranePulseGeneratorClass *instance() { return only; }
-
-    // Opens the links of the devices made before the Qt application.
-    void startSessions();
+    ~KestranePulseGeneratorClass() override;
 
 protected:
     void command_factory() override;
@@ -23,9 +21,7 @@ protected:
     void device_factory(const Tango::DevVarStringArray *names) override;
 
 private:
-    explicit KestranePulseGeneratorClass(std::string &name) :
-        Tango::DeviceClass(name)
-    {}
+    explicit KestranePulseGeneratorClass(std::string &name);
 
     static KestranePulseGeneratorClass *only;
 };

@@ -1,17 +1,14 @@
 #include "tango/pulsegeneratordevice.h"
 
 #include "tango/channeltimeattribute.h"
+#include "tango/eventqueue.h"
 
-#include "pulse/pulsesteps.h"
 #include "session/requestedport.h"
 
-#include <QCoreApplication>
-
 #include <cmath>
+#include <sys/time.h>
 
 namespace {
-
-constexpr int kMaxReplyTimeoutMs = 10000;
 
 [[noreturn]] void fail(const char *reason, const QString &description, const char *origin)
 {
@@ -27,16 +24,28 @@ QString statusText(const LinkView &link)
             .arg(link.problem.isEmpty() ? link.portName : link.problem);
 }
 
+std::string &deviceDescription()
+{
+    static std::string description
+            = "A 16-channel picosecond pulse generator on a USB serial port: each channel's "
+              "delay and pulse width in ps, set in steps of "
+              + std::to_string(kStepPs) + " ps and saved in the generator.";
+    return description;
+}
+
 } // namespace
 
 KestranePulseGenerator::KestranePulseGenerator(Tango::DeviceClass *deviceClass, std::string &name) :
-    TANGO_BASE_CLASS(deviceClass, name)
+    TANGO_BASE_CLASS(deviceClass, name, deviceDescription()),
+    events(std::make_shared<EventQueue>())
 {
     init_device();
 }
 
 KestranePulseGenerator::~KestranePulseGenerator()
 {
+    // First: a push in progress still needs the device.
+    events->stop();
     delete_device();
 }
 
@@ -44,6 +53,10 @@ void KestranePulseGenerator::init_device()
 {
     set_state(Tango::INIT);
     set_status("Starting.");
+    for (const char *attribute : {"State", "Status"}) {
+        set_change_event(attribute, true, false);
+        set_archive_event(attribute, true, false);
+    }
     readProperties();
     // A port that can never serve, or a choice between generators, is the
     // operator's to fix: the device does not start.
@@ -51,18 +64,27 @@ void KestranePulseGenerator::init_device()
                                                        : checkRequestedPort(portProperty);
     if (!usable)
         fail("BadProperty", QStringLiteral("Port: %1").arg(usable.error()), "init_device");
-    // Before the Qt application exists, main opens the link later.
-    if (QCoreApplication::instance() != nullptr)
-        SessionCalls::onQtThread([this] { startSession(); });
-}
-
-void KestranePulseGenerator::startSession()
-{
-    if (currentSession())
-        return;
-    std::shared_ptr<SessionCalls> opened = SessionCalls::open(portProperty, replyTimeoutMs);
+    auto opened = std::make_shared<SessionCalls>(
+            portProperty, replyTimeoutMs,
+            [device = this, queue = events](GeneratorSession &started) {
+                watch(started, device, queue);
+            });
     const std::lock_guard<std::mutex> guard(sessionLock);
     session = std::move(opened);
+}
+
+void KestranePulseGenerator::watch(GeneratorSession &session, KestranePulseGenerator *device,
+                                   const std::shared_ptr<EventQueue> &events)
+{
+    QObject::connect(&session, &GeneratorSession::linkChanged, &session, [=, &session] {
+        events->add([=, link = linkViewOf(session)] { device->pushLink(link); });
+    });
+    QObject::connect(&session, &GeneratorSession::channelChanged, &session,
+                     [=, &session](int channel) {
+                         events->add([=, steps = session.channel(channel)] {
+                             device->pushChannel(channel, steps);
+                         });
+                     });
 }
 
 void KestranePulseGenerator::delete_device()
@@ -86,7 +108,7 @@ void KestranePulseGenerator::readProperties()
     replyTimeoutMs = kReplyTimeoutMs;
     if (!Tango::Util::_UseDb)
         return;
-    Tango::DbData properties{Tango::DbDatum("Port"), Tango::DbDatum("ReplyTimeout")};
+    Tango::DbData properties{Tango::DbDatum(kPortProperty), Tango::DbDatum(kReplyTimeoutProperty)};
     get_db_device()->get_property(properties);
     std::string port;
     if (!properties[0].is_empty() && properties[0] >> port)
@@ -95,7 +117,8 @@ void KestranePulseGenerator::readProperties()
     if (!properties[1].is_empty()
         && (!(properties[1] >> timeoutMs) || timeoutMs < 1 || timeoutMs > kMaxReplyTimeoutMs))
         fail("BadProperty",
-             QStringLiteral("ReplyTimeout must be a whole number of ms from 1 to %1")
+             QStringLiteral("%1 must be a whole number of ms from 1 to %2")
+                     .arg(QLatin1String(kReplyTimeoutProperty))
                      .arg(kMaxReplyTimeoutMs),
              "init_device");
     replyTimeoutMs = timeoutMs;
@@ -128,18 +151,34 @@ void KestranePulseGenerator::readTime(Tango::Attribute &attribute, int channel, 
         attribute.set_quality(Tango::ATTR_INVALID);
         return;
     }
-    Tango::DevDouble &timePs = value(channel, time);
-    timePs = kStepPs * (time == PulseTime::Delay ? steps->delaySteps : steps->widthSteps);
-    attribute.set_value(&timePs);
+    Tango::DevDouble &known = value(channel, time);
+    known = timePs(*steps, time);
+    attribute.set_value(&known);
 }
 
-void KestranePulseGenerator::writeTime(int channel, PulseTime time, double timePs)
+void KestranePulseGenerator::write_attr_hardware(std::vector<long> &attributes)
 {
-    std::optional<double> delayPs;
-    std::optional<double> widthPs;
-    (time == PulseTime::Delay ? delayPs : widthPs) = timePs;
-    check(calls("write")->setPulse(channel, delayPs, widthPs), channel);
-    pushChannelEvents(channel);
+    // What this request writes, channel by channel: delay, width.
+    std::array<std::array<std::optional<double>, 2>, kChannelCount> written;
+    const std::vector<Tango::Attr *> &classAttributes
+            = get_device_class()->get_class_attr()->get_attr_list();
+    for (const long index : attributes) {
+        Tango::WAttribute &attribute = dev_attr->get_w_attr_by_ind(index);
+        const auto *time = dynamic_cast<const ChannelTimeAttribute *>(
+                classAttributes.at(std::size_t(attribute.get_attr_idx())));
+        if (time == nullptr)
+            continue;
+        Tango::DevDouble writtenPs = 0;
+        attribute.get_write_value(writtenPs);
+        written.at(std::size_t(time->channel() - 1)).at(time->time() == PulseTime::Delay ? 0 : 1)
+                = writtenPs;
+    }
+    for (int channel = 1; channel <= kChannelCount; ++channel) {
+        const auto &[delayPs, widthPs] = written.at(std::size_t(channel - 1));
+        if (delayPs || widthPs)
+            check(calls("write")->setPulse(channel, delayPs, widthPs),
+                  QStringLiteral("Channel %1").arg(channel));
+    }
 }
 
 void KestranePulseGenerator::setChannel(const Tango::DevVarDoubleArray &arguments)
@@ -151,20 +190,18 @@ void KestranePulseGenerator::setChannel(const Tango::DevVarDoubleArray &argument
                             "width (ps)")
                      .arg(kChannelCount),
              "SetChannel");
-    check(calls("SetChannel")->setPulse(int(channel), arguments[1], arguments[2]), int(channel));
-    pushChannelEvents(int(channel));
+    check(calls("SetChannel")->setPulse(int(channel), arguments[1], arguments[2]),
+          QStringLiteral("Channel %1").arg(int(channel)));
 }
 
 void KestranePulseGenerator::save()
 {
-    check(calls("Save")->save(), 0);
+    check(calls("Save")->save(), QStringLiteral("Save"));
 }
 
 void KestranePulseGenerator::reset()
 {
-    check(calls("Reset")->resetChannels(), 0);
-    for (int channel = 1; channel <= kChannelCount; ++channel)
-        pushChannelEvents(channel);
+    check(calls("Reset")->resetChannels(), QStringLiteral("Reset"));
 }
 
 std::shared_ptr<SessionCalls> KestranePulseGenerator::calls(const char *origin) const
@@ -175,50 +212,92 @@ std::shared_ptr<SessionCalls> KestranePulseGenerator::calls(const char *origin) 
     return calls;
 }
 
-void KestranePulseGenerator::check(const SessionOutcome &outcome, int channel) const
+// The session's outcomes in Tango's words.
+void KestranePulseGenerator::check(const SessionOutcome &outcome, const QString &what) const
 {
     switch (outcome.status) {
     case SessionStatus::Done:
         return;
     case SessionStatus::LinkLost:
         fail("LinkLost",
-             QStringLiteral("The link to the generator was lost: %1").arg(outcome.detail),
+             QStringLiteral("%1: the link to the generator was lost: %2").arg(what, outcome.detail),
              "exchange");
     case SessionStatus::LinkDown:
         fail("LinkDown",
-             QStringLiteral("No link to the generator; nothing was sent: %1").arg(outcome.detail),
+             QStringLiteral("%1: no link to the generator; nothing was sent: %2")
+                     .arg(what, outcome.detail),
              "exchange");
     case SessionStatus::OutOfRange:
-        fail("OutOfRange",
-             QStringLiteral("Channel %1: %2; nothing was sent").arg(channel).arg(outcome.detail),
+        fail("OutOfRange", QStringLiteral("%1: %2; nothing was sent").arg(what, outcome.detail),
              "exchange");
     case SessionStatus::Refused:
-        fail("GeneratorRefused", QStringLiteral("Channel %1: %2").arg(channel).arg(outcome.detail),
-             "exchange");
+        fail("GeneratorRefused", QStringLiteral("%1: %2").arg(what, outcome.detail), "exchange");
     case SessionStatus::OverBudget:
         fail("BudgetExceeded",
-             QStringLiteral("Channel %1: %2, the generator's budget (%3 ps); nothing was sent")
-                     .arg(channel)
-                     .arg(outcome.detail)
+             QStringLiteral("%1: %2, the generator's budget (%3 ps); nothing was sent")
+                     .arg(what, outcome.detail)
                      .arg(kMaxTimePs),
              "exchange");
     case SessionStatus::OtherTimeUnknown:
         fail("ValueUnknown",
-             QStringLiteral("Channel %1: the generator cannot be read back and this server has "
-                            "not set the channel yet; set delay and width together with "
-                            "SetChannel; nothing was sent")
-                     .arg(channel),
+             QStringLiteral("%1: the generator cannot be read back and this server has not set "
+                            "the channel yet; set delay and width together (SetChannel or one "
+                            "write_attributes); nothing was sent")
+                     .arg(what),
              "exchange");
     }
 }
 
-void KestranePulseGenerator::pushChannelEvents(int channel)
+// Nobody can have subscribed while the server starts, and Tango's event
+// system may not be ready yet.
+bool KestranePulseGenerator::mayPush()
 {
-    const std::optional<PulseSteps> steps = calls("event")->channel(channel);
-    if (!steps)
+    return !Tango::Util::instance()->is_svr_starting();
+}
+
+void KestranePulseGenerator::pushLink(const LinkView &link)
+{
+    if (!mayPush())
         return;
-    value(channel, PulseTime::Delay) = kStepPs * steps->delaySteps;
-    value(channel, PulseTime::Width) = kStepPs * steps->widthSteps;
-    for (PulseTime time : {PulseTime::Delay, PulseTime::Width})
-        push_change_event(ChannelTimeAttribute::nameFor(channel, time), &value(channel, time));
+    try {
+        const Tango::AutoTangoMonitor sync(&get_dev_monitor());
+        set_state(link.up ? Tango::ON : Tango::FAULT);
+        set_status(statusText(link).toStdString());
+        for (const char *attribute : {"State", "Status"}) {
+            push_change_event(attribute);
+            push_archive_event(attribute);
+        }
+    } catch (const Tango::DevFailed &) {
+        // The monitor stayed busy: readers still get the state when they ask.
+    }
+}
+
+void KestranePulseGenerator::pushChannel(int channel, const std::optional<PulseSteps> &steps)
+{
+    if (!mayPush())
+        return;
+    try {
+        const Tango::AutoTangoMonitor sync(&get_dev_monitor());
+        timeval now{};
+        gettimeofday(&now, nullptr);
+        Tango::TimeVal when{};
+        when.tv_sec = CORBA::Long(now.tv_sec);
+        when.tv_usec = CORBA::Long(now.tv_usec);
+        for (const PulseTime time : {PulseTime::Delay, PulseTime::Width}) {
+            Tango::Attribute &attribute
+                    = dev_attr->get_attr_by_name(nameFor(channel, time).c_str());
+            Tango::DevDouble &known = value(channel, time);
+            known = steps ? timePs(*steps, time) : 0;
+            // Firing an event consumes the value (cppTango 10): set it for each.
+            for (const auto fire :
+                 {&Tango::Attribute::fire_change_event, &Tango::Attribute::fire_archive_event}) {
+                attribute.set_value(&known);
+                attribute.set_quality(steps ? Tango::ATTR_VALID : Tango::ATTR_INVALID);
+                attribute.set_date(when);
+                (attribute.*fire)(nullptr);
+            }
+        }
+    } catch (const Tango::DevFailed &) {
+        // As above.
+    }
 }

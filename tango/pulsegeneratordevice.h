@@ -1,6 +1,9 @@
 #ifndef PULSEGENERATORDEVICE_H
 #define PULSEGENERATORDEVICE_H
 
+#include "tango/pulsetime.h"
+
+#include "pulse/channelrecords.h"
 #include "session/sessioncalls.h"
 
 #include <tango/tango.h>
@@ -9,16 +12,23 @@
 #include <memory>
 #include <mutex>
 #include <string>
+#include <vector>
 
-enum class PulseTime { Delay, Width };
+class EventQueue;
 
 // One pulse generator as a Tango device: a delay and a width attribute per
 // channel in ps, SetChannel, Save and Reset, and the link as its state.
 // Tango calls it on ORB threads, one call at a time per device; the
-// generator itself is driven by a session on the Qt thread.
+// generator itself is driven by a session on the Qt thread, and events are
+// pushed from a thread of their own whenever the session's knowledge changes.
 class KestranePulseGenerator : public TANGO_BASE_CLASS
 {
 public:
+    // The device properties.
+    static constexpr const char *kPortProperty = "Port";
+    static constexpr const char *kReplyTimeoutProperty = "ReplyTimeout";
+    static constexpr int kMaxReplyTimeoutMs = 10000;
+
     KestranePulseGenerator(Tango::DeviceClass *deviceClass, std::string &name);
     ~KestranePulseGenerator() override;
 
@@ -26,14 +36,11 @@ public:
     void delete_device() override;
     Tango::DevState dev_state() override;
     Tango::ConstDevString dev_status() override;
-
-    // Opens the link unless it is open. Runs on the Qt thread only, so two
-    // callers never open two sessions; main calls it for the devices that
-    // server_init made before the Qt application existed.
-    void startSession();
+    // Once per write request, after Tango took every value: the delay and
+    // width of a channel written together go out in one frame or not at all.
+    void write_attr_hardware(std::vector<long> &attributes) override;
 
     void readTime(Tango::Attribute &attribute, int channel, PulseTime time);
-    void writeTime(int channel, PulseTime time, double timePs);
     void setChannel(const Tango::DevVarDoubleArray &arguments);
     void save();
     void reset();
@@ -42,17 +49,26 @@ private:
     void readProperties();
     std::shared_ptr<SessionCalls> currentSession() const;
     std::shared_ptr<SessionCalls> calls(const char *origin) const;
-    void check(const SessionOutcome &outcome, int channel) const;
-    void pushChannelEvents(int channel);
+    void check(const SessionOutcome &outcome, const QString &what) const;
     Tango::DevDouble &value(int channel, PulseTime time);
+    // Connects the session's signals, on the Qt thread, to pushes on the
+    // event thread: nothing there touches the device, which may be gone.
+    static void watch(GeneratorSession &session, KestranePulseGenerator *device,
+                      const std::shared_ptr<EventQueue> &events);
+    // On the event thread.
+    static bool mayPush();
+    void pushLink(const LinkView &link);
+    void pushChannel(int channel, const std::optional<PulseSteps> &steps);
 
     QString portProperty;
     int replyTimeoutMs = 0;
-    // Set on the Qt thread, read on ORB threads; the lock is never held
-    // while waiting for the Qt thread.
+    // Set and read on ORB threads; the lock is never held while waiting for
+    // the Qt thread.
     mutable std::mutex sessionLock;
     std::shared_ptr<SessionCalls> session;
-    // Where attribute reads and change events take their values from.
+    std::shared_ptr<EventQueue> events;
+    // Where attribute reads and events take their values from, under the
+    // device's monitor.
     std::array<std::array<Tango::DevDouble, 2>, kChannelCount> values{}; // delay, width
 };
 

@@ -152,15 +152,18 @@ void TestGeneratorSession::refusalIsAnErrorAndForgetsTheChannel_data()
 {
     QTest::addColumn<int>("replyDelayMs");
     QTest::addColumn<SessionStatus>("status");
+    QTest::addColumn<QString>("detail");
 
-    QTest::newRow("in time") << 0 << SessionStatus::Refused;
-    QTest::newRow("after the timeout") << 150 << SessionStatus::Done;
+    QTest::newRow("in time") << 0 << SessionStatus::Refused
+                             << "the generator answered ERR to 05002002";
+    QTest::newRow("after the timeout") << 150 << SessionStatus::Done << "";
 }
 
 void TestGeneratorSession::refusalIsAnErrorAndForgetsTheChannel()
 {
     QFETCH(int, replyDelayMs);
     QFETCH(SessionStatus, status);
+    QFETCH(QString, detail);
 
     session->setReplyTimeoutMs(100);
     QCOMPARE(setPulse(*session, 5, 11, 11).status, SessionStatus::Done);
@@ -172,6 +175,7 @@ void TestGeneratorSession::refusalIsAnErrorAndForgetsTheChannel()
     QVERIFY(generatorEnd->write("ERR\r\n"));
     QTRY_VERIFY_WITH_TIMEOUT(outcome.has_value(), kWaitMs);
     QCOMPARE(outcome->status, status);
+    QCOMPARE(outcome->detail, detail);
     // Nobody knows what the generator holds now.
     QTRY_VERIFY_WITH_TIMEOUT(!session->channel(5), kWaitMs);
     QTRY_VERIFY_WITH_TIMEOUT(session->isIdle(), kWaitMs);

@@ -4,6 +4,7 @@ CTest names the server in KESTRANE_TANGO_SERVER and puts the daemon tests'
 process helpers on PYTHONPATH.
 """
 import os
+import signal
 import subprocess
 import tempfile
 import time
@@ -11,9 +12,10 @@ import unittest
 
 import tango
 
-from scpidprocesses import Simulator, free_tcp_port, wait_until
+from scpidprocesses import Daemon, Simulator, free_tcp_port, wait_until
 
 SERVER = os.environ["KESTRANE_TANGO_SERVER"]
+CLASS = "KestranePulseGenerator"
 DEVICE = "lab/kestrane/1"
 STATE_HEADER = "# Pulse generator state: channel, delay and width in 11 ps steps\n"
 
@@ -43,23 +45,38 @@ class TangoClient(unittest.TestCase):
         self.directory = tempfile.TemporaryDirectory()
         self.link = os.path.join(self.directory.name, "generator")
         self.state = os.path.join(self.directory.name, "state.txt")
-        database = os.path.join(self.directory.name, "devices.db")
-        with open(database, "w") as file:
-            file.write(f'kestrane-tango/test/DEVICE/KestranePulseGenerator: "{DEVICE}"\n'
+        self.database = os.path.join(self.directory.name, "devices.db")
+        self.simulator = Simulator(self.link, "--state", self.state)
+        self.server = None
+        self.start_server()
+
+    def start_server(self, **popen):
+        self.stop_server()
+        # Afresh: Tango rewrites the file, and a server killed meanwhile
+        # leaves it cut short.
+        with open(self.database, "w") as file:
+            file.write(f'kestrane-tango/test/DEVICE/{CLASS}: "{DEVICE}"\n'
                        f'{DEVICE}->Port: "{self.link}"\n'
                        f"{DEVICE}->ReplyTimeout: 100\n")
-        self.simulator = Simulator(self.link, "--state", self.state)
         self.port = free_tcp_port()
-        self.server = subprocess.Popen([SERVER, "test", f"-file={database}",
-                                        "-ORBendPoint", f"giop:tcp:127.0.0.1:{self.port}"])
+        self.server = subprocess.Popen([SERVER, "test", f"-file={self.database}",
+                                        "-ORBendPoint", f"giop:tcp:127.0.0.1:{self.port}"],
+                                       **popen)
         self.device = connect(f"tango://127.0.0.1:{self.port}/{DEVICE}#dbase=no")
 
-    def tearDown(self):
-        if self.server.poll() is None:
+    def stop_server(self):
+        if self.server is not None and self.server.poll() is None:
             self.server.kill()
             self.server.wait()
+
+    def tearDown(self):
+        self.stop_server()
         self.simulator.stop()
         self.directory.cleanup()
+
+    def admin(self):
+        return tango.DeviceProxy(
+                f"tango://127.0.0.1:{self.port}/dserver/kestrane-tango/test#dbase=no")
 
     def assertRefused(self, action, reason, *words):
         with self.assertRaises(tango.DevFailed) as refusal:
@@ -70,7 +87,12 @@ class TangoClient(unittest.TestCase):
             self.assertIn(word, error.desc)
 
     def assertState(self, state, within_s):
-        self.assertTrue(wait_until(lambda: self.device.state() == state, within_s),
+        def reached():
+            try:
+                return self.device.state() == state
+            except tango.DevFailed:  # e.g. while the server restarts
+                return False
+        self.assertTrue(wait_until(reached, within_s),
                         f"{self.device.state()} ({self.device.status()}), not {state}")
 
     def quality(self, name):
@@ -104,10 +126,8 @@ class TangoClient(unittest.TestCase):
         self.assertRefused(lambda: device.SetChannel([16, 3000, 3000]),
                            "BudgetExceeded", "546 steps")
         self.assertRefused(lambda: device.write_attribute("channel1Delay", 5621), "BudgetExceeded")
-        self.assertRefused(lambda: device.write_attribute("channel1Width", 5621.5),
-                           "API_WAttrOutsideLimit")
-        self.assertRefused(lambda: device.write_attribute("channel16Width", -1),
-                           "API_WAttrOutsideLimit")
+        self.assertRefused(lambda: device.write_attribute("channel1Width", 5621.5), "OutOfRange")
+        self.assertRefused(lambda: device.write_attribute("channel16Width", -1), "OutOfRange")
         self.assertRefused(lambda: device.SetChannel([17, 0, 0]),
                            "API_IncompatibleCmdArgumentType")
         self.assertEqual(self.simulator.logged("frame"), sent)
@@ -137,10 +157,105 @@ class TangoClient(unittest.TestCase):
         device.SetChannel([1, 11, 22])
         self.assertEqual(self.simulator.logged("frame"), ["01001002"])
 
-        admin = tango.DeviceProxy(
-                f"tango://127.0.0.1:{self.port}/dserver/kestrane-tango/test#dbase=no")
-        admin.command_inout("Kill")
+        self.admin().command_inout("Kill")
         self.assertEqual(self.server.wait(5), 0)
+
+    def test_restart_server_comes_back_with_its_session(self):
+        self.device.SetChannel([1, 11, 22])
+        self.admin().command_inout("RestartServer")
+
+        def restarted():  # a new device with a new session: channel 1 unknown
+            try:
+                return self.quality("channel1Delay") == tango.AttrQuality.ATTR_INVALID
+            except tango.DevFailed:
+                return False
+        self.assertTrue(wait_until(restarted, 5))
+        self.assertState(tango.DevState.ON, 3)
+        self.device.SetChannel([2, 33, 44])
+        self.assertEqual(self.simulator.logged("frame"), ["01001002", "02003004"])
+        self.assertIsNone(self.server.poll())
+
+    def test_sigint_at_any_moment_of_start_up_exits_0(self):
+        for attempt in range(20):
+            with self.subTest(attempt=attempt):
+                self.start_server()  # returns once the device first answers
+                time.sleep(attempt * 0.015 / 19)
+                self.server.send_signal(signal.SIGINT)
+                self.assertEqual(self.server.wait(5), 0)
+
+    def test_closed_log_pipe_does_not_end_the_server(self):
+        self.start_server(stderr=subprocess.PIPE)
+        self.assertState(tango.DevState.ON, 2)
+        self.server.stderr.close()
+        for channel in range(1, 4):
+            self.device.SetChannel([channel, 11, 22])
+        self.assertEqual(len(self.simulator.logged("frame")), 3)
+        self.assertIsNone(self.server.poll())
+
+    def test_declares_properties_units_and_description(self):
+        offered = self.admin().command_inout("QueryWizardDevProperty", CLASS)
+        self.assertEqual(offered[0::3], ["Port", "ReplyTimeout"])
+        self.assertEqual(offered[2::3], ["Not specified", "100"])
+        self.assertIn("/dev/serial/by-id/", offered[1])
+        self.assertIn("1 to 10000", offered[4])
+        configuration = self.device.get_attribute_config("channel3Width")
+        self.assertEqual((configuration.unit, configuration.standard_unit), ("ps", "1e-12"))
+        self.assertIn("Channel 3 width in ps", configuration.description)
+        self.assertIn("pulse generator", self.device.description())
+
+    def test_generator_refusal_is_an_error(self):
+        self.simulator.stop()
+        missing = os.path.join(self.directory.name, "missing", "state.txt")
+        self.simulator = Simulator(self.link, "--state", missing)
+        self.assertState(tango.DevState.ON, 3)
+        self.assertRefused(self.device.Save, "GeneratorRefused", "ERR", "SAV")
+
+    def test_link_changes_are_pushed_with_their_quality(self):
+        changes, archived, states = [], [], []
+        device = self.device
+        device.subscribe_event("channel5Width", tango.EventType.CHANGE_EVENT, changes.append)
+        device.subscribe_event("channel5Width", tango.EventType.ARCHIVE_EVENT, archived.append)
+        device.subscribe_event("State", tango.EventType.CHANGE_EVENT, states.append)
+        device.SetChannel([5, 0, 55])
+        self.simulator.stop()
+
+        def seen(events):
+            return [(event.attr_value.quality, event.attr_value.value)
+                    for event in events if event.attr_value is not None]
+        invalid = (tango.AttrQuality.ATTR_INVALID, None)
+        expected = [invalid, (tango.AttrQuality.ATTR_VALID, 55.0), invalid]
+        for events in (changes, archived):
+            self.assertTrue(wait_until(lambda: seen(events) == expected, 3), seen(events))
+
+        self.simulator = Simulator(self.link)
+        expected = [tango.DevState.ON, tango.DevState.FAULT, tango.DevState.ON]
+        self.assertTrue(wait_until(lambda: [event.attr_value.value for event in states
+                                            if event.attr_value] == expected, 3))
+
+    def test_delay_and_width_written_together_go_out_in_one_frame(self):
+        device = self.device
+        device.write_attributes([("channel2Delay", 110), ("channel2Width", 220)])
+        self.assertEqual(self.simulator.logged("frame"), ["02010020"])
+        for pair in ([330, 5622], [3000, 3000]):
+            with self.assertRaises(tango.DevFailed):
+                device.write_attributes(list(zip(["channel2Delay", "channel2Width"], pair)))
+        self.assertEqual(self.simulator.logged("frame"), ["02010020"])
+        self.assertEqual([device.read_attribute(name).value
+                          for name in ("channel2Delay", "channel2Width")], [110.0, 220.0])
+
+    def test_generator_held_by_another_program_under_another_name(self):
+        self.stop_server()
+        other_name = os.path.join(self.directory.name, "same-generator")
+        os.symlink(os.readlink(self.link), other_name)
+        holder = Daemon("--port", other_name)
+        try:
+            self.assertTrue(wait_until(lambda: "link up" in holder.log(), 3), holder.log())
+            self.start_server()
+            self.assertState(tango.DevState.FAULT, 3)
+            self.assertIn("in use by another program", self.device.status())
+        finally:
+            holder.stop()
+        self.assertState(tango.DevState.ON, 3)
 
 
 if __name__ == "__main__":
