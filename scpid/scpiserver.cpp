@@ -1,7 +1,7 @@
 #include "scpid/scpiserver.h"
 
 #include "scpid/scpiconnection.h"
-#include "scpid/tcplistener.h"
+#include "instrument/tcplistener.h"
 
 #include <sys/socket.h>
 #include <unistd.h>

@@ -1,4 +1,4 @@
-#include "scpid/tcplistener.h"
+#include "instrument/tcplistener.h"
 
 #include <QLoggingCategory>
 #include <QSocketNotifier>
