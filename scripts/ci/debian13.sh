@@ -49,6 +49,13 @@ cleanup() {
     done
 }
 trap cleanup EXIT
+# The root is a mount point of its own, so that the tests' network
+# namespaces can make their mounts private inside the chroot (unshare
+# --propagation private fails on a root that is not a mount point).
+if ! mountpoint -q "$root"; then
+    mount --bind "$root" "$root"
+    mounted+=("$root")
+fi
 for point in proc dev dev/pts; do
     mountpoint -q "$root/$point" && continue
     mount --bind "/$point" "$root/$point"
