@@ -33,7 +33,9 @@ Result<ScpidOptions> parseScpidOptions(QCommandLineParser &parser, const QString
             "Serves a pulse generator as a SCPI instrument on a raw TCP socket (VISA resource\n"
             "TCPIP::host::5025::SOCKET). It listens on 127.0.0.1 only unless --listen names\n"
             "another address; there is no authentication, so serve a network (--listen 0.0.0.0\n"
-            "or a lab address) only where everyone who can reach it may drive the generator."));
+            "or a lab address) only where everyone who can reach it may drive the generator.\n"
+            "A read-only status page is served over HTTP on the same address, and the services\n"
+            "are announced on the local network (DNS-SD over mDNS) through avahi-daemon."));
     parser.addHelpOption();
     parser.addVersionOption();
     parser.addOptions({
@@ -44,6 +46,11 @@ Result<ScpidOptions> parseScpidOptions(QCommandLineParser &parser, const QString
             {"max-clients", "Serve at most <n> clients at once (default 8).", "n"},
             {"reply-timeout", "Wait at most <ms> for each reply of the generator (default 100).",
              "ms"},
+            {"http-port",
+             "Serve the status page on TCP port <n> (default 8080, the usual HTTP port that "
+             "needs no privileges; 0: no web server).",
+             "n"},
+            {"no-mdns", "Do not announce the services on the local network (mDNS)."},
             {"verbose", "Log frames, replies and the link's state to stderr, timestamped."},
     });
 
@@ -63,13 +70,16 @@ Result<ScpidOptions> parseScpidOptions(QCommandLineParser &parser, const QString
             = boundedNumber(parser, "max-clients", kDefaultMaxClients, 1, kMaxClientsLimit);
     const Result<int> replyTimeoutMs
             = boundedNumber(parser, "reply-timeout", kReplyTimeoutMs, 1, kMaxReplyTimeoutMs);
-    for (const Result<int> *number : {&tcpPort, &maxClients, &replyTimeoutMs}) {
+    const Result<int> httpPort = boundedNumber(parser, "http-port", kDefaultHttpPort, 0, 65535);
+    for (const Result<int> *number : {&tcpPort, &maxClients, &replyTimeoutMs, &httpPort}) {
         if (!*number)
             return Failure{number->error()};
     }
     options.tcpPort = quint16(tcpPort.value());
     options.maxClients = maxClients.value();
     options.replyTimeoutMs = replyTimeoutMs.value();
+    options.httpPort = quint16(httpPort.value());
+    options.mdns = !parser.isSet("no-mdns");
     options.verbose = parser.isSet("verbose");
     return options;
 }

@@ -12,6 +12,8 @@ class QCommandLineParser;
 
 constexpr quint16 kDefaultScpiTcpPort = 5025;
 constexpr int kDefaultMaxClients = 8;
+// The usual HTTP port for a server without privileges (80 needs root).
+constexpr quint16 kDefaultHttpPort = 8080;
 
 struct ScpidOptions
 {
@@ -20,6 +22,8 @@ struct ScpidOptions
     quint16 tcpPort = kDefaultScpiTcpPort;
     int maxClients = kDefaultMaxClients;
     int replyTimeoutMs = kReplyTimeoutMs;
+    quint16 httpPort = kDefaultHttpPort; // 0: no web server
+    bool mdns = true;                    // announce the services through avahi-daemon
     bool verbose = false;
 };
 
