@@ -3,6 +3,7 @@
 #include <QLoggingCategory>
 #include <QTimer>
 
+#include <sys/socket.h>
 #include <utility>
 
 Q_LOGGING_CATEGORY(lcWebConnection, "kestrane.web")
@@ -11,10 +12,12 @@ WebConnection::WebConnection(QObject *parent) :
     QTcpSocket(parent),
     idleTimer(new QTimer(this))
 {
-    setReadBufferSize(kMaxRequestBytes);
+    // One byte more than may arrive: Qt HTTP Server 6.4 keeps an unfinished
+    // request in the socket's buffer, which then fills and stops reading.
+    setReadBufferSize(kMaxRequestBytes + 1);
     idleTimer->setSingleShot(true);
     idleTimer->setInterval(kIdleMs);
-    connect(idleTimer, &QTimer::timeout, this, &QAbstractSocket::abort);
+    connect(idleTimer, &QTimer::timeout, this, &WebConnection::cutOff);
     idleTimer->start();
     // Connected before the server's own handler, so it counts what arrives
     // before the server reads it.
@@ -24,6 +27,8 @@ WebConnection::WebConnection(QObject *parent) :
 
 qint64 WebConnection::writeData(const char *data, qint64 length)
 {
+    if (cuttingOff)
+        return -1;
     if (bytesToWrite() + length > kMaxUnsentBytes) {
         qCDebug(lcWebConnection) << "a web client reads no answers; closing it";
         cutOff();
@@ -35,9 +40,12 @@ qint64 WebConnection::writeData(const char *data, qint64 length)
 void WebConnection::countArrived()
 {
     arrivedSinceAnswer += bytesAvailable();
-    if (arrivedSinceAnswer > kMaxRequestBytes) {
-        qCDebug(lcWebConnection) << "a web client sent more than" << kMaxRequestBytes
-                                 << "bytes without an answer; closing it";
+    if (arrivedSinceAnswer > kMaxRequestBytes || cuttingOff) {
+        if (!cuttingOff)
+            qCDebug(lcWebConnection) << "a web client sent more than" << kMaxRequestBytes
+                                     << "bytes without an answer; closing it";
+        // Nothing of it reaches the server.
+        skip(bytesAvailable());
         cutOff();
     }
 }
@@ -48,10 +56,10 @@ void WebConnection::answerWritten()
     idleTimer->start();
 }
 
-// Later, not while Qt HTTP Server is reading from or writing to it.
+// Closed underneath Qt: the socket then ends as when the client closes
+// it, the way Qt HTTP Server expects connections to end.
 void WebConnection::cutOff()
 {
-    if (std::exchange(cuttingOff, true))
-        return;
-    QTimer::singleShot(0, this, &QAbstractSocket::abort);
+    if (!std::exchange(cuttingOff, true))
+        ::shutdown(int(socketDescriptor()), SHUT_RDWR);
 }

@@ -10,12 +10,7 @@ import tempfile
 import time
 import unittest
 
-from scpidprocesses import SCPID, Daemon, Simulator, free_tcp_port, wait_until
-
-
-def cpu_seconds(pid):
-    fields = open(f"/proc/{pid}/stat").read().rsplit(")", 1)[1].split()
-    return (int(fields[11]) + int(fields[12])) / os.sysconf("SC_CLK_TCK")
+from scpidprocesses import SCPID, Daemon, Simulator, cpu_seconds, free_tcp_port, wait_until
 
 
 class Resources(unittest.TestCase):

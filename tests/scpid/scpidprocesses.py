@@ -119,6 +119,22 @@ def read_log(file):
         return log.read().decode()
 
 
+def cpu_seconds(pid):
+    """The CPU time a process has used so far."""
+    with open(f"/proc/{pid}/stat") as stat:
+        fields = stat.read().rsplit(")", 1)[1].split()
+    return (int(fields[11]) + int(fields[12])) / os.sysconf("SC_CLK_TCK")
+
+
+def resident_mib(pid):
+    """A process's resident memory now."""
+    with open(f"/proc/{pid}/status") as status:
+        for line in status:
+            if line.startswith("VmRSS:"):
+                return int(line.split()[1]) / 1024
+    raise RuntimeError(f"no VmRSS for {pid}")
+
+
 def wait_until(condition, timeout_s):
     deadline = time.monotonic() + timeout_s
     while not condition():
