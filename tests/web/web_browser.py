@@ -64,13 +64,16 @@ class StatusPage(unittest.TestCase):
         self.addCleanup(generator.close)
         return simulator, daemon, generator
 
+    # Read in one go: the page's script may replace the diagram meanwhile.
     def table(self):
-        rows = self.browser.find_elements(By.CSS_SELECTOR, "#channels tbody tr")
-        return [tuple(cell.text for cell in row.find_elements(By.TAG_NAME, "td")) for row in rows]
+        return [tuple(row) for row in self.browser.execute_script(
+            "return Array.from(document.querySelectorAll('#channels tbody tr'),"
+            " (row) => Array.from(row.querySelectorAll('td'), (cell) => cell.textContent))")]
 
     def diagram_titles(self):
-        return [title.get_attribute("textContent")
-                for title in self.browser.find_elements(By.CSS_SELECTOR, "#diagram svg path title")]
+        return self.browser.execute_script(
+            "return Array.from(document.querySelectorAll('#diagram svg path title'),"
+            " (title) => title.textContent)")
 
     def text(self, element_id):
         return self.browser.find_element(By.ID, element_id).text
