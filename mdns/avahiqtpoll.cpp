@@ -6,6 +6,7 @@
 #include <QTimer>
 
 #include <algorithm>
+#include <limits>
 
 // Freed watches and timeouts are switched off at once and deleted later:
 // Avahi may free one from within its own callback.
@@ -30,7 +31,7 @@ struct AvahiWatch : QObject
         watchFor(events);
     }
 
-    void watchFor(AvahiWatchEvent events)
+    void watchFor(AvahiWatchEvent events) const
     {
         reading->setEnabled(events & AVAHI_WATCH_IN);
         writing->setEnabled(events & AVAHI_WATCH_OUT);
@@ -54,12 +55,13 @@ struct AvahiTimeout : QObject
         setFor(when);
     }
 
-    void setFor(const timeval *when)
+    void setFor(const timeval *when) const
     {
         if (!when)
             return timer->stop();
         // avahi_age() is how long ago `when` was, in µs: negative until then.
-        timer->start(int(std::clamp<AvahiUsec>(-avahi_age(when) / 1000, 0, 24 * 3600 * 1000)));
+        timer->start(int(std::clamp<AvahiUsec>(-avahi_age(when) / 1000, 0,
+                                               std::numeric_limits<int>::max())));
     }
 
     QTimer *timer;

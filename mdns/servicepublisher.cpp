@@ -49,7 +49,7 @@ std::optional<Place> placeFor(const QHostAddress &address)
 {
     if (address == QHostAddress::AnyIPv4)
         return Place{AVAHI_IF_UNSPEC, AVAHI_PROTO_INET};
-    if (address == QHostAddress::AnyIPv6 || address == QHostAddress::Any)
+    if (address == QHostAddress::AnyIPv6) // IPv4 as well, as Linux listens by default
         return Place{AVAHI_IF_UNSPEC, AVAHI_PROTO_UNSPEC};
     const AvahiProtocol protocol = address.protocol() == QAbstractSocket::IPv6Protocol
                                            ? AVAHI_PROTO_INET6
@@ -162,7 +162,9 @@ void ServicePublisher::clientChanged(AvahiClient *changed, int state)
         }
         // avahi-daemon stopped: a new client waits for the next one. Not
         // from within this client's own callback.
-        QTimer::singleShot(0, this, [this] {
+        QTimer::singleShot(0, this, [this, changed] {
+            if (client != changed)
+                return;
             avahi_client_free(std::exchange(client, nullptr));
             group = nullptr;
             connectToDaemon();

@@ -238,8 +238,9 @@ void GeneratorSession::finishFrame(bool timedOut)
         lateReply.clear();
         lateTimer->start(replyTimeoutMs);
     }
+    // A copy: finishing the command ends what holds its outcome.
     if (running->framesLeft.empty())
-        return finishCommand(running->outcome);
+        return finishCommand(SessionOutcome(running->outcome));
     if (!lateFrame)
         sendFrame();
 }
@@ -274,7 +275,7 @@ void GeneratorSession::endLateWait()
     runNext();
 }
 
-void GeneratorSession::finishCommand(SessionOutcome outcome)
+void GeneratorSession::finishCommand(const SessionOutcome &outcome)
 {
     const Completion done = std::exchange(running, std::nullopt)->done;
     // A command that ends while it is being started is answered later, so

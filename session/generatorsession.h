@@ -139,7 +139,7 @@ private:
     void finishFrame(bool timedOut);
     void judgeReply(const Frame &frame, const QByteArray &bytes, bool late);
     void endLateWait();
-    void finishCommand(SessionOutcome outcome);
+    void finishCommand(const SessionOutcome &outcome);
     void loseLink(const QString &reason);
     void setChannel(int channel, std::optional<PulseSteps> steps);
     void forgetChannels();

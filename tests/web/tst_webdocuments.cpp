@@ -108,21 +108,21 @@ void TestWebDocuments::pageShowsTextAsText_data()
             << "/tmp/<script>alert(1)</script>"
             << "A1"
             << "gone"
-            << QByteArrayList{"<dd id=\"port\" data-empty=\"none found yet\">"
+            << QByteArrayList{R"(<dd id="port" data-empty="none found yet">)"
                               "/tmp/&lt;script&gt;alert(1)&lt;/script&gt;</dd>"};
     QTest::newRow("quotes and ampersands")
             << "/dev/\"a\"&b"
             << "x\"><img src=y>"
             << "<b>lost</b>"
             << QByteArrayList{"/dev/&quot;a&quot;&amp;b", "x&quot;&gt;&lt;img src=y&gt;",
-                              "<span id=\"link-problem\">&lt;b&gt;lost&lt;/b&gt;</span>"};
+                              R"(<span id="link-problem">&lt;b&gt;lost&lt;/b&gt;</span>)"};
     QTest::newRow("nothing known")
             << ""
             << ""
             << "no generator attached"
-            << QByteArrayList{"<dd id=\"serial\" data-empty=\"not known\">not known</dd>",
-                              "<dd id=\"port\" data-empty=\"none found yet\">none found yet</dd>",
-                              "<span id=\"link\" class=\"down\">down</span>"};
+            << QByteArrayList{R"(<dd id="serial" data-empty="not known">not known</dd>)",
+                              R"(<dd id="port" data-empty="none found yet">none found yet</dd>)",
+                              R"(<span id="link" class="down">down</span>)"};
 }
 
 // Whatever a port, serial number or reason holds, the page shows it as text
