@@ -90,6 +90,8 @@ WebServer::WebServer(GeneratorSession &session, ServedInstrument instrument, QOb
     QAbstractHttpServer(parent),
     session(session),
     instrument(std::move(instrument)),
+    script(resource(QStringLiteral("status.js"))),
+    style(resource(QStringLiteral("status.css"))),
     connections(new WebConnections(kMaxConnections, this))
 {}
 
@@ -152,9 +154,9 @@ WebServer::Reply WebServer::replyTo(const QString &path, const QHostAddress &loc
 {
     using Status = QHttpServerResponder::StatusCode;
     if (path == QLatin1String("/status.js"))
-        return {Status::Ok, "text/javascript; charset=utf-8", resource("status.js")};
+        return {Status::Ok, "text/javascript; charset=utf-8", script};
     if (path == QLatin1String("/status.css"))
-        return {Status::Ok, "text/css; charset=utf-8", resource("status.css")};
+        return {Status::Ok, "text/css; charset=utf-8", style};
     const auto status = [&] { return readGeneratorStatus(session, instrument, localAddress); };
     if (path == QLatin1String("/"))
         return {Status::Ok, "text/html; charset=utf-8", statusPage(status())};

@@ -59,6 +59,8 @@ private:
 
     GeneratorSession &session;
     const ServedInstrument instrument;
+    const QByteArray script;
+    const QByteArray style;
     WebConnections *connections;
 };
 

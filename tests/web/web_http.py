@@ -45,6 +45,12 @@ class WebTest(unittest.TestCase):
         self.addCleanup(self.daemon.stop)
         self.assertTrue(wait_until(lambda: "link up" in self.daemon.log(), 2))
 
+    def assert_grew_less_than(self, resident_before, mib):
+        # AddressSanitizer keeps freed memory aside: there the resident
+        # memory says nothing of what the daemon holds.
+        if "ASAN_OPTIONS" not in os.environ:
+            self.assertLess(resident_mib(self.daemon.process.pid) - resident_before, mib)
+
     def scpi_round_trip_s(self, client):
         started = time.monotonic()
         self.assertTrue(client.query("*IDN?").startswith("Kestrane,kestrane-scpid,"))
@@ -96,6 +102,9 @@ class Pages(WebTest):
         self.addCleanup(client.close)
         client.send("PULS2:TIM 1NS,1NS")
         self.assertTrue(wait_until(lambda: 'sent "02091091"' in self.daemon.log(), 2))
+        # A client gone before its answer is ready is simply not answered.
+        with socket.create_connection(("127.0.0.1", self.daemon.http_port), 5) as gone:
+            gone.sendall(b"GET / HTTP/1.1\r\nHost: x\r\n\r\n")
         # The generator answers 300 ms late: the page waits for it, and the
         # answers on one connection keep the order of their requests.
         with socket.create_connection(("127.0.0.1", self.daemon.http_port), 5) as web:
@@ -107,6 +116,7 @@ class Pages(WebTest):
         status, css = answers.split(b"HTTP/1.1 200")[1:]
         self.assertIn(b'{"channel":2,"delayPs":1001,"widthPs":1001}', status)
         self.assertIn(b"text/css", css)
+        self.assertNotRegex(self.daemon.log(), "QIODevice|QHttpServer|QTcpSocket")
 
 
 class Bounds(WebTest):
@@ -127,7 +137,7 @@ class Bounds(WebTest):
                 pass
         self.assertLess(sent, 50 * 1024 * 1024)
         self.assertIn("sent more than 16384 bytes without an answer", self.daemon.log())
-        self.assertLess(resident_mib(self.daemon.process.pid) - resident, 4)
+        self.assert_grew_less_than(resident, 4)
 
     def test_answers_nobody_reads_are_cut_off(self):
         client = self.daemon.connect()
@@ -147,7 +157,7 @@ class Bounds(WebTest):
             pass
         self.assertTrue(wait_until(lambda: "reads no answers" in self.daemon.log(), 2))
         self.assertLess(self.scpi_round_trip_s(client), 0.5)
-        self.assertLess(resident_mib(self.daemon.process.pid) - resident, 8)
+        self.assert_grew_less_than(resident, 8)
 
     def test_one_connection_too_many(self):
         held = [socket.create_connection(("127.0.0.1", self.daemon.http_port), 5)
@@ -159,8 +169,20 @@ class Bounds(WebTest):
         for web in held:
             web.close()
 
+    def test_a_connection_without_answers_is_closed_after_10_s(self):
+        with socket.create_connection(("127.0.0.1", self.daemon.http_port), 15) as web:
+            web.sendall(b"GET / HTTP/1.1\r\n")  # and nothing more
+            started = time.monotonic()
+            self.assertEqual(web.recv(100), b"")
+            self.assertGreater(time.monotonic() - started, 9)
+
     def test_out_of_descriptors_it_waits_without_spinning(self):
         pid = self.daemon.process.pid
+        # Every kind of answer first: UndefinedBehaviorSanitizer checks a
+        # type the first time it meets one with a pipe, which it cannot open
+        # once the descriptors are gone.
+        for path in ("/", "/status.css"):
+            self.assertEqual(get(self.daemon, path)[0], 200)
         # Room for one more connection, as when something else used the rest.
         limit = len(os.listdir(f"/proc/{pid}/fd")) + 1
         subprocess.run(["prlimit", f"--pid={pid}", f"--nofile={limit}:{limit}"], check=True)
