@@ -12,8 +12,9 @@ WebConnection::WebConnection(QObject *parent) :
     QTcpSocket(parent),
     idleTimer(new QTimer(this))
 {
-    // One byte more than may arrive: Qt HTTP Server 6.4 keeps an unfinished
-    // request in the socket's buffer, which then fills and stops reading.
+    // Room for one byte over the limit, so that a request too long is seen
+    // as one: Qt HTTP Server 6.4 leaves an unfinished request in this
+    // buffer, and a buffer merely full would stall the client unnoticed.
     setReadBufferSize(kMaxRequestBytes + 1);
     idleTimer->setSingleShot(true);
     idleTimer->setInterval(kIdleMs);

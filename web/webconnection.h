@@ -7,10 +7,10 @@ class QTimer;
 
 // One web client's connected socket, bounded whatever the client does: at
 // most kMaxRequestBytes may arrive between two answers (no request here
-// has a body, and Qt HTTP Server would hold a body of any size in memory
-// until it is complete), at most kMaxUnsentBytes of answers wait for a
-// client that does not read them, and a connection that has had no answer
-// for kIdleMs is closed. A client beyond a bound is cut off.
+// has a body, and Qt HTTP Server holds a request whole until it is
+// complete), at most kMaxUnsentBytes of answers wait for a client that
+// does not read them, and a connection that has had no answer for kIdleMs
+// is closed. A client beyond a bound is cut off.
 class WebConnection : public QTcpSocket
 {
     Q_OBJECT
