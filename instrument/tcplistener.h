@@ -29,6 +29,8 @@ public:
     Result<void> listen(const QHostAddress &address, quint16 port);
     // The port listened on, once listening (the one chosen for port 0).
     quint16 port() const;
+    // The listening socket, still owned by the listener; -1 before listen().
+    int socketDescriptor() const { return socket; }
     // Accepts again, for when a descriptor has been freed.
     void resume();
 

@@ -2,9 +2,10 @@
 
 #include <sys/resource.h>
 
-Result<void> reserveDescriptorsFor(int clients)
+Result<void> reserveDescriptorsFor(int clients, int webConnections)
 {
-    const rlim_t needed = rlim_t(clients) * kDescriptorsPerClient + kDescriptorsBesidesClients;
+    const rlim_t needed
+            = rlim_t(clients + webConnections) * kDescriptorsPerClient + kDescriptorsBesidesClients;
     rlimit limit{};
     if (::getrlimit(RLIMIT_NOFILE, &limit) != 0 || limit.rlim_cur >= needed)
         return {};
@@ -13,9 +14,14 @@ Result<void> reserveDescriptorsFor(int clients)
         if (::setrlimit(RLIMIT_NOFILE, &raised) == 0)
             return {};
     }
-    return Failure{QStringLiteral("%1 clients need %2 open files, but the limit is %3 "
+    const QString connections = webConnections == 0
+                                        ? QStringLiteral("%1 clients").arg(clients)
+                                        : QStringLiteral("%1 clients and %2 web connections")
+                                                  .arg(clients)
+                                                  .arg(webConnections);
+    return Failure{QStringLiteral("%1 need %2 open files, but the limit is %3 "
                                   "(ulimit -n, or LimitNOFILE= in a systemd unit)")
-                           .arg(clients)
+                           .arg(connections)
                            .arg(needed)
                            .arg(limit.rlim_cur)};
 }

@@ -8,13 +8,13 @@
 // once, and poll() counts each watch against the open-file limit.
 constexpr int kDescriptorsPerClient = 4;
 // Descriptors the daemon holds besides its clients: standard streams, the
-// serial port and its lock, the listening socket, the signal socket pair
-// and Qt's own, with room to spare.
+// serial port and its lock, the listening sockets, the signal socket pair,
+// the connection to avahi-daemon and Qt's own, with room to spare.
 constexpr int kDescriptorsBesidesClients = 24;
 
-// Makes sure the process may open a descriptor for each of `clients` at
-// once, raising its soft limit towards the hard one when needed; fails,
-// saying by how much, when even that is too few.
-Result<void> reserveDescriptorsFor(int clients);
+// Makes sure the process may open a descriptor for each of `clients` and
+// `webConnections` at once, raising its soft limit towards the hard one
+// when needed; fails, saying by how much, when even that is too few.
+Result<void> reserveDescriptorsFor(int clients, int webConnections);
 
 #endif // DESCRIPTORLIMIT_H

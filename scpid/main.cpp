@@ -2,12 +2,14 @@
 #include "common/terminationsignals.h"
 #include "instrument/clientslots.h"
 #include "instrument/generatorlock.h"
+#include "mdns/servicepublisher.h"
 #include "scpid/descriptorlimit.h"
 #include "scpid/scpidoptions.h"
 #include "scpid/scpiserver.h"
 #include "session/generatorsession.h"
 #include "session/requestedport.h"
 #include "vxi11/vxi11server.h"
+#include "web/webserver.h"
 
 #include <QCommandLineParser>
 #include <QCoreApplication>
@@ -30,7 +32,8 @@ int main(int argc, char *argv[])
     QLoggingCategory::setFilterRules(options->verbose ? QStringLiteral("kestrane.*.debug=true")
                                                       : QStringLiteral("kestrane.*.debug=false"));
 
-    if (const Result<void> room = reserveDescriptorsFor(options->maxClients); !room)
+    const int webConnections = options->httpPort == 0 ? 0 : WebServer::kMaxConnections;
+    if (const Result<void> room = reserveDescriptorsFor(options->maxClients, webConnections); !room)
         return fail(kExitUsage, QStringLiteral("--max-clients: ") + room.error());
     if (options->port.isEmpty()) {
         const Result<void> single = checkSingleGenerator(systemPorts());
@@ -50,8 +53,7 @@ int main(int argc, char *argv[])
     if (const Result<void> listening = server.listen(options->listenAddress, options->tcpPort);
         !listening)
         return fail(kExitFailure, listening.error());
-    const QString served
-            = options->port.isEmpty() ? QStringLiteral("the generator attached") : options->port;
+
     // VXI-11 is served only where clients can find it: through the portmapper.
     std::unique_ptr<Vxi11Server> vxi11;
     if (options->vxi11) {
@@ -61,10 +63,38 @@ int main(int argc, char *argv[])
             qWarning().noquote() << "not serving VXI-11:" << listening.error();
         }
     }
-    std::fprintf(stderr, "kestrane-scpid: serving %s on %s port %d%s\n", qPrintable(served),
+
+    const QString manufacturer = QStringLiteral("Kestrane");
+    // Announced and named as a resource only while VXI-11 is served.
+    const bool servesVxi11 = vxi11 != nullptr;
+    std::unique_ptr<WebServer> web;
+    if (options->httpPort != 0) {
+        web = std::make_unique<WebServer>(session, lock,
+                                          ServedInstrument{manufacturer, app.applicationName(),
+                                                           app.applicationVersion(),
+                                                           options->tcpPort, servesVxi11});
+        if (const Result<void> listening = web->listen(options->listenAddress, options->httpPort);
+            !listening)
+            return fail(kExitFailure, QStringLiteral("--http-port: ") + listening.error());
+    }
+    ServicePublisher publisher({options->listenAddress, manufacturer, app.applicationName(),
+                                app.applicationVersion(), options->tcpPort, options->httpPort,
+                                servesVxi11});
+    if (options->mdns) {
+        QObject::connect(&session, &GeneratorSession::linkChanged, &publisher,
+                         [&] { publisher.setSerialNumber(session.serialNumber()); });
+        publisher.start();
+    }
+
+    const QString served
+            = options->port.isEmpty() ? QStringLiteral("the generator attached") : options->port;
+    const QString page
+            = web ? QStringLiteral(", the status page on port %1").arg(web->port()) : QString();
+    const QString overVxi11
+            = vxi11 ? QStringLiteral(", VXI-11 on port %1").arg(vxi11->port()) : QString();
+    std::fprintf(stderr, "kestrane-scpid: serving %s on %s port %d%s%s\n", qPrintable(served),
                  qPrintable(options->listenAddress.toString()), int(options->tcpPort),
-                 vxi11 ? qPrintable(QStringLiteral(" and VXI-11 on port %1").arg(vxi11->port()))
-                       : "");
+                 qPrintable(overVxi11), qPrintable(page));
     session.start();
     return app.exec();
 }

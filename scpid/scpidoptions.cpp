@@ -35,7 +35,9 @@ Result<ScpidOptions> parseScpidOptions(QCommandLineParser &parser, const QString
             "socket (TCPIP::host::5025::SOCKET). It listens on 127.0.0.1 only unless --listen\n"
             "names another address; there is no authentication, so serve a network (--listen\n"
             "0.0.0.0 or a lab address) only where everyone who can reach it may drive the\n"
-            "generator."));
+            "generator. A read-only status page is served over HTTP on the same address, and\n"
+            "the services are announced on the local network (DNS-SD over mDNS) through\n"
+            "avahi-daemon."));
     parser.addHelpOption();
     parser.addVersionOption();
     parser.addOptions({
@@ -48,6 +50,11 @@ Result<ScpidOptions> parseScpidOptions(QCommandLineParser &parser, const QString
              "ms"},
             {"vxi11", "Serve VXI-11 as well (the default)."},
             {"no-vxi11", "Serve the raw socket only."},
+            {"http-port",
+             "Serve the status page on TCP port <n> (default 8080, the usual HTTP port that "
+             "needs no privileges; 0: no web server).",
+             "n"},
+            {"no-mdns", "Do not announce the services on the local network (mDNS)."},
             {"verbose", "Log frames, replies and the link's state to stderr, timestamped."},
     });
 
@@ -67,7 +74,8 @@ Result<ScpidOptions> parseScpidOptions(QCommandLineParser &parser, const QString
             = boundedNumber(parser, "max-clients", kDefaultMaxClients, 1, kMaxClientsLimit);
     const Result<int> replyTimeoutMs
             = boundedNumber(parser, "reply-timeout", kReplyTimeoutMs, 1, kMaxReplyTimeoutMs);
-    for (const Result<int> *number : {&tcpPort, &maxClients, &replyTimeoutMs}) {
+    const Result<int> httpPort = boundedNumber(parser, "http-port", kDefaultHttpPort, 0, 65535);
+    for (const Result<int> *number : {&tcpPort, &maxClients, &replyTimeoutMs, &httpPort}) {
         if (!*number)
             return Failure{number->error()};
     }
@@ -77,6 +85,8 @@ Result<ScpidOptions> parseScpidOptions(QCommandLineParser &parser, const QString
     if (parser.isSet("vxi11") && parser.isSet("no-vxi11"))
         return Failure{QStringLiteral("--vxi11 and --no-vxi11 exclude each other")};
     options.vxi11 = !parser.isSet("no-vxi11");
+    options.httpPort = quint16(httpPort.value());
+    options.mdns = !parser.isSet("no-mdns");
     options.verbose = parser.isSet("verbose");
     return options;
 }

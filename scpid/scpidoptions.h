@@ -12,6 +12,8 @@ class QCommandLineParser;
 
 constexpr quint16 kDefaultScpiTcpPort = 5025;
 constexpr int kDefaultMaxClients = 8;
+// The usual HTTP port for a server without privileges (80 needs root).
+constexpr quint16 kDefaultHttpPort = 8080;
 
 struct ScpidOptions
 {
@@ -21,6 +23,8 @@ struct ScpidOptions
     int maxClients = kDefaultMaxClients;
     int replyTimeoutMs = kReplyTimeoutMs;
     bool vxi11 = true;
+    quint16 httpPort = kDefaultHttpPort; // 0: no web server
+    bool mdns = true;                    // announce the services through avahi-daemon
     bool verbose = false;
 };
 

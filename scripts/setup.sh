@@ -18,6 +18,9 @@ build_dir=build
 
 # VXI-11's RPC code is generated with rpcgen and runs on libtirpc.
 packages=(cmake ninja-build g++ qt6-base-dev qt6-serialport-dev pkg-config rpcsvc-proto libtirpc-dev)
+# The daemon's web pages (Qt HTTP Server's CMake package asks for Qt
+# WebSockets) and its announcements through avahi-daemon.
+packages+=(qt6-httpserver-dev qt6-websockets-dev libavahi-client-dev)
 has_display() { [[ -n ${DISPLAY:-} || -n ${WAYLAND_DISPLAY:-} ]]; }
 if [[ $mode == run ]] && ! has_display; then
     packages+=(xvfb xauth)
@@ -30,10 +33,13 @@ if [[ $mode == test ]]; then
     # VXI-11's: a portmapper of their own and lxi-tools.
     packages+=(rpcbind lxi-tools)
     # The Tango device server, always built for the tests, and its client.
-    packages+=(libtango-dev python3-tango pkg-config)
+    packages+=(libtango-dev python3-tango)
     configure+=(-DKESTRANE_TANGO=ON)
     # The timing diagrams are checked against SVG 1.1's document type.
     packages+=(libxml2-utils w3c-sgml-lib)
+    # The status page in a headless browser; discovery with a dbus-daemon and
+    # avahi-daemon of each test's own, seen by avahi-browse and lxi-tools.
+    packages+=(chromium chromium-driver python3-selenium dbus avahi-daemon avahi-utils lxi-tools)
     # The run script's test opens the window on a virtual display too.
     packages+=(xvfb xauth procps)
 fi

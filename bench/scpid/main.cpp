@@ -197,12 +197,13 @@ QString startSimulator(QProcess &simulator)
     return QString::fromLocal8Bit(simulator.readLine()).trimmed();
 }
 
+// It runs on the machine's own network: no web server, nothing announced.
 bool startDaemon(QProcess &daemon, const QString &port, quint16 tcpPort)
 {
     daemon.setReadChannel(QProcess::StandardError);
     daemon.start(QStringLiteral(KESTRANE_SCPID_PATH),
                  {"--port", port, "--tcp-port", QString::number(tcpPort), "--max-clients",
-                  QString::number(kClients + 4)});
+                  QString::number(kClients + 4), "--http-port", "0", "--no-mdns"});
     QByteArray said;
     while (!said.contains("serving") && daemon.waitForReadyRead(kWaitMs))
         said += daemon.readAll();

@@ -49,12 +49,23 @@ cleanup() {
     done
 }
 trap cleanup EXIT
+# The root is a mount point of its own, so that the tests' network
+# namespaces can make their mounts private inside the chroot (unshare
+# --propagation private fails on a root that is not a mount point).
+if ! mountpoint -q "$root"; then
+    mount --bind "$root" "$root"
+    mounted+=("$root")
+fi
 for point in proc dev dev/pts; do
     mountpoint -q "$root/$point" && continue
     mount --bind "/$point" "$root/$point"
     mounted+=("$root/$point")
 done
 mkdir -p "$root/run/lock"
+# Packages installed into the root never start their services there: they
+# would run on this machine's network (avahi-daemon would announce on it).
+printf '#!/bin/sh\nexit 101\n' >"$root/usr/sbin/policy-rc.d"
+chmod 755 "$root/usr/sbin/policy-rc.d"
 cp /etc/resolv.conf "$root/etc/resolv.conf" 2>/dev/null || true
 
 # A fresh copy of the sources, without any build of this machine's.

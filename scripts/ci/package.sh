@@ -51,7 +51,8 @@ for package in kestrane kestrane-tango kestrane-dbgsym kestrane-tango-dbgsym; do
     [[ -f $(deb "$package") ]] || fail "$package was not built"
 done
 depends=$(dpkg-deb --field "$(deb kestrane)" Depends)
-for library in libqt6widgets6 libqt6serialport6 libqt6network6 libqt6core6 libc6; do
+for library in libqt6widgets6 libqt6serialport6 libqt6network6 libqt6httpserver6 libqt6core6 \
+    libavahi-client3 libc6; do
     [[ $depends == *"$library"* ]] || fail "kestrane's Depends lacks $library: $depends"
 done
 [[ $depends != *tango* ]] || fail "the base package pulls in Tango: $depends"

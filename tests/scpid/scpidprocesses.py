@@ -15,9 +15,19 @@ WAIT_S = 5
 
 
 def free_tcp_port():
-    with socket.socket() as probe:
-        probe.bind(("127.0.0.1", 0))
-        return probe.getsockname()[1]
+    return free_tcp_ports(1)[0]
+
+
+def free_tcp_ports(count):
+    """Distinct ports of 127.0.0.1 that nothing listens on."""
+    probes = [socket.socket() for _ in range(count)]
+    try:
+        for probe in probes:
+            probe.bind(("127.0.0.1", 0))
+        return [probe.getsockname()[1] for probe in probes]
+    finally:
+        for probe in probes:
+            probe.close()
 
 
 class Simulator:
@@ -43,13 +53,15 @@ class Simulator:
 
 
 class Daemon:
-    """kestrane-scpid on a free TCP port of 127.0.0.1, ready to take clients."""
+    """kestrane-scpid on free TCP ports of 127.0.0.1 (SCPI and the status
+    page), ready to take clients."""
 
     def __init__(self, *arguments):
-        self.tcp_port = free_tcp_port()
+        self.tcp_port, self.http_port = free_tcp_ports(2)
         self.errors = tempfile.NamedTemporaryFile()
         self.process = subprocess.Popen(
-            [SCPID, "--tcp-port", str(self.tcp_port), "--verbose", *arguments],
+            [SCPID, "--tcp-port", str(self.tcp_port), "--http-port", str(self.http_port),
+             "--verbose", *arguments],
             stderr=self.errors)
         # It says so once it listens; a probing connection would take a client's place.
         if not wait_until(lambda: "serving " in self.log() or self.process.poll() is not None,
@@ -59,6 +71,10 @@ class Daemon:
     @property
     def resource(self):
         return f"TCPIP::127.0.0.1::{self.tcp_port}::SOCKET"
+
+    @property
+    def url(self):
+        return f"http://127.0.0.1:{self.http_port}"
 
     def connect(self):
         return Client(socket.create_connection(("127.0.0.1", self.tcp_port), WAIT_S))
@@ -101,6 +117,22 @@ def read_log(file):
     child's shared file offset would make it write over what it wrote."""
     with open(file.name, "rb") as log:
         return log.read().decode()
+
+
+def cpu_seconds(pid):
+    """The CPU time a process has used so far."""
+    with open(f"/proc/{pid}/stat") as stat:
+        fields = stat.read().rsplit(")", 1)[1].split()
+    return (int(fields[11]) + int(fields[12])) / os.sysconf("SC_CLK_TCK")
+
+
+def resident_mib(pid):
+    """A process's resident memory now."""
+    with open(f"/proc/{pid}/status") as status:
+        for line in status:
+            if line.startswith("VmRSS:"):
+                return int(line.split()[1]) / 1024
+    raise RuntimeError(f"no VmRSS for {pid}")
 
 
 def wait_until(condition, timeout_s):

@@ -1,0 +1,63 @@
+#include "web/generatorstatus.h"
+
+#include "instrument/generatorlock.h"
+#include "session/generatorsession.h"
+
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+
+GeneratorStatus readGeneratorStatus(const GeneratorSession &session, const GeneratorLock &lock,
+                                    const ServedInstrument &instrument, const QHostAddress &host)
+{
+    GeneratorStatus status;
+    status.instrument = instrument;
+    status.serialNumber = session.serialNumber();
+    status.port = session.portName();
+    status.linkUp = session.isLinkUp();
+    if (!status.linkUp)
+        status.linkProblem = session.linkProblem();
+    status.lockOwner = lock.ownerName();
+    const QString hostName = hostText(host);
+    status.resources.append(QStringLiteral("TCPIP::%1::%2::SOCKET")
+                                    .arg(hostName, QString::number(instrument.scpiPort)));
+    if (instrument.vxi11)
+        status.resources.append(QStringLiteral("TCPIP::%1::inst0::INSTR").arg(hostName));
+    for (int channel = 1; channel <= kChannelCount; ++channel)
+        status.channels[channel - 1] = session.channel(channel);
+    return status;
+}
+
+QByteArray statusJson(const GeneratorStatus &status)
+{
+    QJsonArray channels;
+    for (int index = 0; index < kChannelCount; ++index) {
+        const std::optional<PulseSteps> &steps = status.channels[index];
+        channels.append(QJsonObject{
+                {"channel", index + 1},
+                {"delayPs", steps ? QJsonValue(steps->delaySteps * kStepPs) : QJsonValue()},
+                {"widthPs", steps ? QJsonValue(steps->widthSteps * kStepPs) : QJsonValue()},
+        });
+    }
+    const QJsonObject object{
+            {"manufacturer", status.instrument.manufacturer},
+            {"model", status.instrument.model},
+            {"version", status.instrument.version},
+            {"serialNumber", status.serialNumber},
+            {"port", status.port},
+            {"link", QJsonObject{{"up", status.linkUp}, {"problem", status.linkProblem}}},
+            {"lockOwner", status.lockOwner.isEmpty() ? QJsonValue() : QJsonValue(status.lockOwner)},
+            {"resources", QJsonArray::fromStringList(status.resources)},
+            {"channels", channels},
+    };
+    return QJsonDocument(object).toJson(QJsonDocument::Compact);
+}
+
+QString hostText(const QHostAddress &address)
+{
+    bool isIPv4 = false;
+    const quint32 ipv4 = address.toIPv4Address(&isIPv4);
+    if (isIPv4)
+        return QHostAddress(ipv4).toString();
+    return u'[' + address.toString() + u']';
+}

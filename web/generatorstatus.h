@@ -1,0 +1,51 @@
+#ifndef GENERATORSTATUS_H
+#define GENERATORSTATUS_H
+
+#include "diagram/timingdiagram.h"
+
+#include <QByteArray>
+#include <QHostAddress>
+#include <QString>
+#include <QStringList>
+
+class GeneratorLock;
+class GeneratorSession;
+
+// What the daemon serves and under which name; fixed while it runs.
+struct ServedInstrument
+{
+    QString manufacturer;
+    QString model;
+    QString version;
+    quint16 scpiPort = 0;
+    bool vxi11 = false; // the generator is also served over VXI-11
+};
+
+// Everything the web front end shows of the generator, read at one moment:
+// the status page, /status.json and the identification document are all
+// made from it, so a field added here reaches each of them.
+struct GeneratorStatus
+{
+    ServedInstrument instrument;
+    QString serialNumber; // empty when the port has none or none is found
+    QString port;         // empty while none is found
+    bool linkUp = false;
+    QString linkProblem;   // why the link is down
+    QString lockOwner;     // the client holding the generator's lock; empty when free
+    QStringList resources; // VISA resource strings, for clients that reached `host`
+    ChannelTimings channels;
+};
+
+// Reads the session on its thread. `host` is the address the client
+// reached the daemon at: the resource strings name it.
+GeneratorStatus readGeneratorStatus(const GeneratorSession &session, const GeneratorLock &lock,
+                                    const ServedInstrument &instrument, const QHostAddress &host);
+
+// The status as a compact JSON object (documented in the README).
+QByteArray statusJson(const GeneratorStatus &status);
+
+// The address as a VISA resource string or URL takes it: IPv4 as it is,
+// IPv4-mapped IPv6 as IPv4, other IPv6 in brackets.
+QString hostText(const QHostAddress &address);
+
+#endif // GENERATORSTATUS_H
