@@ -29,11 +29,15 @@ def stop_avahi():
         raise RuntimeError("avahi-daemon did not end")
 
 
+PORTMAPPER_PORT = 111
+
+
 def browse(service_type, *daemons):
     """What avahi-browse resolves of these daemons' services: (interface,
     name, port, TXT records) each. Other daemons' announcements may linger
     for a second after they have ended."""
     ports = {port for daemon in daemons for port in (daemon.tcp_port, daemon.http_port)}
+    ports.add(PORTMAPPER_PORT)
     lines = subprocess.run(["avahi-browse", "-rpt", service_type], capture_output=True,
                            text=True, timeout=20, check=True).stdout.splitlines()
     found = []
@@ -92,6 +96,17 @@ class Discovery(unittest.TestCase):
         self.assertIn(f'Found "{name}" on address 127.0.0.1', found)
         self.assertIn(f"scpi-raw service on port {daemon.tcp_port}", found)
         self.assertIn(f"lxi service on port {daemon.http_port}", found)
+
+    def test_vxi11_announced_while_served(self):
+        portmapper = subprocess.Popen(["rpcbind", "-f", "-w"])
+        self.addCleanup(portmapper.wait, 5)
+        self.addCleanup(portmapper.terminate)
+        self.assertTrue(wait_until(lambda: subprocess.run(
+                ["rpcinfo", "-p", "127.0.0.1"], capture_output=True).returncode == 0, 5))
+        daemon = self.daemon()
+        self.assertIn("VXI-11 on port", daemon.log())
+        self.assertEqual([(interface, port) for interface, _, port, _ in
+                          browse("_vxi-11._tcp", daemon)], [("lo", PORTMAPPER_PORT)])
 
     def test_every_interface_for_any_address_and_a_new_name_for_a_taken_one(self):
         first = self.daemon("--listen", "0.0.0.0", "--http-port", "0")
