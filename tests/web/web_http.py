@@ -66,7 +66,16 @@ class WebTest(unittest.TestCase):
 
 class Pages(WebTest):
     def test_identification_names_what_the_daemon_answers(self):
-        status, _, body = get(self.daemon, "/lxi/identification")
+        # With a portmapper, so that VXI-11 is served too: a daemon of its own
+        # (the generator stays the first one's; *IDN? answers without it).
+        portmapper = subprocess.Popen(["rpcbind", "-f", "-w"])
+        self.addCleanup(portmapper.wait, 5)
+        self.addCleanup(portmapper.terminate)
+        self.assertTrue(wait_until(lambda: subprocess.run(
+                ["rpcinfo", "-p", "127.0.0.1"], capture_output=True).returncode == 0, 5))
+        daemon = Daemon("--port", os.path.join(self.directory.name, "generator"))
+        self.addCleanup(daemon.stop)
+        status, _, body = get(daemon, "/lxi/identification")
         self.assertEqual(status, 200)
         with tempfile.NamedTemporaryFile(suffix=".xml") as document:
             document.write(body)
@@ -75,9 +84,9 @@ class Pages(WebTest):
         root = ElementTree.fromstring(body)
         self.assertEqual(root.tag, IDENTIFICATION + "LXIDevice")
         self.assertEqual(root.findtext(IDENTIFICATION + "Manufacturer"), "Kestrane")
-        self.assertEqual(root.findtext(IDENTIFICATION + "HomepageURL"), self.daemon.url + "/")
+        self.assertEqual(root.findtext(IDENTIFICATION + "HomepageURL"), daemon.url + "/")
         resources = [element.text for element in root.iter(IDENTIFICATION + "InstrumentAddressString")]
-        self.assertEqual(resources, [self.daemon.resource])
+        self.assertEqual(resources, [daemon.resource, "TCPIP::127.0.0.1::inst0::INSTR"])
         manager = pyvisa.ResourceManager("@py")
         for resource in resources:
             instrument = manager.open_resource(resource, read_termination="\n",
