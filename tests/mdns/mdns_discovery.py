@@ -6,11 +6,9 @@ import re
 import signal
 import socket
 import subprocess
-import sys
 import unittest
 
-sys.path.insert(0, os.path.join(os.path.dirname(__file__), "..", "scpid"))
-from scpidprocesses import Daemon, Simulator, wait_until  # noqa: E402
+from scpidprocesses import Daemon, Simulator, wait_until
 
 AVAHI_PID_FILE = "/run/avahi-daemon/pid"
 

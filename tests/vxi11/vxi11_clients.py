@@ -11,8 +11,7 @@ import unittest
 
 import pyvisa
 
-sys.path.insert(0, os.path.join(os.path.dirname(__file__), "..", "scpid"))
-from scpidprocesses import Daemon, Simulator, wait_until  # noqa: E402
+from scpidprocesses import Daemon, Simulator, wait_until
 
 INSTR = "TCPIP::127.0.0.1::inst0::INSTR"
 STATE_HEADER = "# Pulse generator state: channel, delay and width in 11 ps steps\n"

@@ -14,8 +14,7 @@ from selenium import webdriver
 from selenium.webdriver.chrome.service import Service
 from selenium.webdriver.common.by import By
 
-sys.path.insert(0, os.path.join(os.path.dirname(__file__), "..", "scpid"))
-from scpidprocesses import Daemon, Simulator, wait_until  # noqa: E402
+from scpidprocesses import Daemon, Simulator, wait_until
 
 # Nothing of the browser's own reaches out: no updates, sync or first run.
 CHROMIUM_FLAGS = ["--headless=new", "--no-sandbox", "--disable-gpu", "--disable-dev-shm-usage",

@@ -7,7 +7,6 @@ import json
 import os
 import socket
 import subprocess
-import sys
 import tempfile
 import time
 import unittest
@@ -15,8 +14,7 @@ import xml.etree.ElementTree as ElementTree
 
 import pyvisa
 
-sys.path.insert(0, os.path.join(os.path.dirname(__file__), "..", "scpid"))
-from scpidprocesses import Daemon, Simulator, cpu_seconds, resident_mib, wait_until  # noqa: E402
+from scpidprocesses import Daemon, Simulator, cpu_seconds, resident_mib, wait_until
 
 IDENTIFICATION = "{http://www.lxistandard.org/InstrumentIdentification/1.0}"
 POLICY = ("default-src 'none'; script-src 'self'; style-src 'self'; connect-src 'self'; "
