@@ -18,20 +18,23 @@ for built in "$daemon" "$simulator"; do
         exit 2
     }
 done
-bash scripts/install-packages.sh chromium python3 iproute2 util-linux
+bash scripts/install-packages.sh chromium python3 iproute2 util-linux rpcbind
 mkdir -p "$(dirname "$output")"
 work=$(mktemp -d "${TMPDIR:-/tmp}/kestrane-page.XXXXXX")
 trap 'rm -rf "$work"' EXIT
 
-# Runs in the isolated network: $1 daemon, $2 simulator, $3 scratch folder,
-# $4 picture.
+# Runs in the isolated network, with a portmapper so that VXI-11 is served:
+# $1 daemon, $2 simulator, $3 scratch folder, $4 picture.
 capture='
+    rpcbind -f -w &
+    portmapper=$!
+    for _ in $(seq 50); do rpcinfo -p 127.0.0.1 >/dev/null 2>&1 && break; sleep 0.1; done
     "$2" --link "$3/generator" >/dev/null &
     simulator=$!
     for _ in $(seq 50); do [[ -L $3/generator ]] && break; sleep 0.1; done
     "$1" --port "$3/generator" --no-mdns 2>"$3/log" &
     daemon=$!
-    trap "kill $daemon $simulator 2>/dev/null; wait $daemon $simulator" EXIT
+    trap "kill $daemon $simulator $portmapper 2>/dev/null; wait $daemon $simulator $portmapper" EXIT
     for _ in $(seq 50); do grep -q "serving" "$3/log" && break; sleep 0.1; done
     python3 -c "
 import socket
