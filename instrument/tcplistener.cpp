@@ -126,3 +126,27 @@ QString peerAddress(int socket)
                                        : reinterpret_cast<const sockaddr_in *>(&storage)->sin_port);
     return QStringLiteral("%1:%2").arg(address.toString()).arg(port);
 }
+
+std::optional<qsizetype> sendAvailable(int socket, const QByteArray &bytes)
+{
+    const ssize_t count
+            = ::send(socket, bytes.constData(), size_t(bytes.size()), MSG_DONTWAIT | MSG_NOSIGNAL);
+    if (count >= 0)
+        return qsizetype(count);
+    if (errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR)
+        return 0;
+    return std::nullopt;
+}
+
+SocketInput receiveAvailable(int socket, qsizetype most)
+{
+    SocketInput input;
+    if (most <= 0)
+        return input; // no room: nothing read, nothing learnt
+    input.bytes.resize(most);
+    const ssize_t count = ::recv(socket, input.bytes.data(), size_t(most), MSG_DONTWAIT);
+    input.bytes.resize(qMax<qsizetype>(count, 0));
+    input.failed = count < 0 && errno != EAGAIN && errno != EWOULDBLOCK && errno != EINTR;
+    input.open = count != 0 && !input.failed;
+    return input;
+}

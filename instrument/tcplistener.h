@@ -3,10 +3,12 @@
 
 #include "common/result.h"
 
+#include <QByteArray>
 #include <QHostAddress>
 #include <QObject>
 
 #include <functional>
+#include <optional>
 
 class QSocketNotifier;
 class QTimer;
@@ -46,5 +48,21 @@ private:
 
 // The peer of a connected socket, "127.0.0.1:51234", for people.
 QString peerAddress(int socket);
+
+// What a non-blocking socket holds now, at most `most` bytes of it; `open`
+// is false once the peer has closed its sending side or the connection is
+// gone, and `failed` tells the two apart.
+struct SocketInput
+{
+    QByteArray bytes;
+    bool open = true;
+    bool failed = false;
+};
+SocketInput receiveAvailable(int socket, qsizetype most);
+
+// Sends what a non-blocking socket takes now, without SIGPIPE for a peer
+// that left: the count sent (0 when it would block), or nothing once the
+// connection is gone.
+std::optional<qsizetype> sendAvailable(int socket, const QByteArray &bytes);
 
 #endif // TCPLISTENER_H

@@ -1,12 +1,11 @@
 #include "scpid/scpiconnection.h"
 
 #include "instrument/scpiinterpreter.h"
+#include "instrument/tcplistener.h"
 
 #include <QScopedValueRollback>
 #include <QSocketNotifier>
 
-#include <cerrno>
-#include <sys/socket.h>
 #include <unistd.h>
 
 ScpiConnection::ScpiConnection(int socket, GeneratorSession &session, GeneratorLock &lock,
@@ -36,14 +35,11 @@ void ScpiConnection::readInput()
     // Room for one line: the rest waits in the kernel, where TCP holds the client back.
     const qsizetype room = kMaxLineBytes - input.size();
     if (room > 0) {
-        const qsizetype held = input.size();
-        input.resize(held + room);
-        const ssize_t count = ::recv(socket, input.data() + held, size_t(room), MSG_DONTWAIT);
-        input.resize(held + qMax<qsizetype>(count, 0));
-        if (count == 0)
-            inputEnded = true;
-        else if (count < 0 && errno != EAGAIN && errno != EWOULDBLOCK && errno != EINTR)
+        const SocketInput received = receiveAvailable(socket, room);
+        if (received.failed)
             return drop();
+        input += received.bytes;
+        inputEnded = !received.open;
     }
     runLines();
 }
@@ -104,15 +100,12 @@ void ScpiConnection::writeOutput()
 {
     const bool wasFull = output.size() >= kMaxUnsentBytes;
     while (!output.isEmpty() && !gone) {
-        // MSG_NOSIGNAL: a client that left must not end the daemon.
-        const ssize_t count = ::send(socket, output.constData(), size_t(output.size()),
-                                     MSG_DONTWAIT | MSG_NOSIGNAL);
-        if (count < 0) {
-            if (errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR)
-                break;
+        const std::optional<qsizetype> sent = sendAvailable(socket, output);
+        if (!sent)
             return drop();
-        }
-        output.remove(0, count);
+        if (*sent == 0)
+            break;
+        output.remove(0, *sent);
     }
     writable->setEnabled(!output.isEmpty() && !gone);
     // Room again for answers: the lines held back may run.

@@ -4,7 +4,6 @@
 #include "instrument/clientslots.h"
 #include "instrument/tcplistener.h"
 
-#include <sys/socket.h>
 #include <unistd.h>
 
 ScpiServer::ScpiServer(GeneratorSession &session, GeneratorLock &lock, ClientSlots &clients,
@@ -40,8 +39,7 @@ void ScpiServer::accept(int socket)
                                                   "closing\n")
                                            .arg(clientSlots.limit())
                                            .toUtf8();
-        [[maybe_unused]] const ssize_t sent
-                = ::send(socket, refusal.constData(), size_t(refusal.size()), MSG_NOSIGNAL);
+        [[maybe_unused]] const std::optional<qsizetype> sent = sendAvailable(socket, refusal);
         ::close(socket);
         return;
     }

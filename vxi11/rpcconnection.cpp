@@ -6,8 +6,6 @@
 #include <QSocketNotifier>
 #include <QtEndian>
 
-#include <cerrno>
-#include <sys/socket.h>
 #include <unistd.h>
 
 Q_LOGGING_CATEGORY(lcRpc, "kestrane.rpc")
@@ -47,13 +45,10 @@ RpcConnection::~RpcConnection()
 
 void RpcConnection::readInput()
 {
-    const qsizetype held = input.size();
-    input.resize(kMaxInputBytes);
-    const ssize_t count
-            = ::recv(socket, input.data() + held, size_t(kMaxInputBytes - held), MSG_DONTWAIT);
-    input.resize(held + qMax<qsizetype>(count, 0));
-    if (count == 0 || (count < 0 && errno != EAGAIN && errno != EWOULDBLOCK && errno != EINTR))
+    const SocketInput received = receiveAvailable(socket, kMaxInputBytes - input.size());
+    if (!received.open)
         return close();
+    input += received.bytes;
     // While a call is served the next ones wait here, and the socket is still
     // watched: a client that leaves in the middle of a call is gone at once.
     if (answering) {
@@ -185,15 +180,12 @@ void RpcConnection::send(rpc_msg &message, qsizetype sizeHint)
 void RpcConnection::writeOutput()
 {
     while (!output.isEmpty()) {
-        // MSG_NOSIGNAL: a client that left must not end the daemon.
-        const ssize_t count = ::send(socket, output.constData(), size_t(output.size()),
-                                     MSG_DONTWAIT | MSG_NOSIGNAL);
-        if (count < 0) {
-            if (errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR)
-                break;
+        const std::optional<qsizetype> sent = sendAvailable(socket, output);
+        if (!sent)
             return close();
-        }
-        output.remove(0, count);
+        if (*sent == 0)
+            break;
+        output.remove(0, *sent);
     }
     writable->setEnabled(!output.isEmpty());
     // The next call once this reply is out: a client that does not read its

@@ -8,7 +8,7 @@ import socket
 import subprocess
 import unittest
 
-from scpidprocesses import Daemon, Simulator, wait_until
+from scpidprocesses import Daemon, Portmapper, Simulator, wait_until
 
 AVAHI_PID_FILE = "/run/avahi-daemon/pid"
 
@@ -96,11 +96,7 @@ class Discovery(unittest.TestCase):
         self.assertIn(f"lxi service on port {daemon.http_port}", found)
 
     def test_vxi11_announced_while_served(self):
-        portmapper = subprocess.Popen(["rpcbind", "-f", "-w"])
-        self.addCleanup(portmapper.wait, 5)
-        self.addCleanup(portmapper.terminate)
-        self.assertTrue(wait_until(lambda: subprocess.run(
-                ["rpcinfo", "-p", "127.0.0.1"], capture_output=True).returncode == 0, 5))
+        self.addCleanup(Portmapper().stop)
         daemon = self.daemon()
         self.assertIn("VXI-11 on port", daemon.log())
         self.assertEqual([(interface, port) for interface, _, port, _ in

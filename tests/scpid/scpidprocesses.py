@@ -89,6 +89,27 @@ class Daemon:
         return read_log(self.errors)
 
 
+def registered_programs():
+    """What the portmapper on 127.0.0.1 lists, as rpcinfo -p prints it."""
+    return subprocess.run(["rpcinfo", "-p", "127.0.0.1"], capture_output=True, text=True,
+                          timeout=10).stdout
+
+
+class Portmapper:
+    """rpcbind in the foreground, for VXI-11: the test's own, ended by its pid."""
+
+    def __init__(self):
+        self.process = subprocess.Popen(["rpcbind", "-f", "-w"])
+        if not wait_until(lambda: "portmapper" in registered_programs(), WAIT_S):
+            self.stop()
+            raise RuntimeError("rpcbind did not start")
+
+    def stop(self):
+        if self.process.poll() is None:
+            self.process.send_signal(signal.SIGTERM)
+        self.process.wait(WAIT_S)
+
+
 class Client:
     """A plain socket client: lines out, lines in."""
 

@@ -11,28 +11,20 @@ import unittest
 
 import pyvisa
 
-from scpidprocesses import Daemon, Simulator, wait_until
+from scpidprocesses import Daemon, Portmapper, Simulator, registered_programs, wait_until
 
 INSTR = "TCPIP::127.0.0.1::inst0::INSTR"
 STATE_HEADER = "# Pulse generator state: channel, delay and width in 11 ps steps\n"
 
 
-def registered_programs():
-    return subprocess.run(["rpcinfo", "-p", "127.0.0.1"], capture_output=True, text=True,
-                          timeout=10).stdout
-
-
 class Vxi11(unittest.TestCase):
     @classmethod
     def setUpClass(cls):
-        cls.rpcbind = subprocess.Popen(["rpcbind", "-f", "-w"])
-        if not wait_until(lambda: "portmapper" in registered_programs(), 5):
-            raise RuntimeError("rpcbind did not start")
+        cls.portmapper = Portmapper()
 
     @classmethod
     def tearDownClass(cls):
-        cls.rpcbind.send_signal(signal.SIGTERM)
-        cls.rpcbind.wait(5)
+        cls.portmapper.stop()
 
     def setUp(self):
         directory = tempfile.TemporaryDirectory()
@@ -172,8 +164,8 @@ class Vxi11(unittest.TestCase):
         self.assertNotIn("395183", registered_programs())
 
     def test_without_a_portmapper_the_raw_socket_serves_on(self):
-        self.rpcbind.send_signal(signal.SIGSTOP)  # there, but never answering
-        self.addCleanup(self.rpcbind.send_signal, signal.SIGCONT)
+        self.portmapper.process.send_signal(signal.SIGSTOP)  # there, but never answering
+        self.addCleanup(self.portmapper.process.send_signal, signal.SIGCONT)
         started = time.monotonic()
         self.start()
         self.assertLess(time.monotonic() - started, 5)

@@ -14,7 +14,7 @@ import xml.etree.ElementTree as ElementTree
 
 import pyvisa
 
-from scpidprocesses import Daemon, Simulator, cpu_seconds, resident_mib, wait_until
+from scpidprocesses import Daemon, Portmapper, Simulator, cpu_seconds, resident_mib, wait_until
 
 IDENTIFICATION = "{http://www.lxistandard.org/InstrumentIdentification/1.0}"
 POLICY = ("default-src 'none'; script-src 'self'; style-src 'self'; connect-src 'self'; "
@@ -66,11 +66,7 @@ class Pages(WebTest):
     def test_identification_names_what_the_daemon_answers(self):
         # With a portmapper, so that VXI-11 is served too: a daemon of its own
         # (the generator stays the first one's; *IDN? answers without it).
-        portmapper = subprocess.Popen(["rpcbind", "-f", "-w"])
-        self.addCleanup(portmapper.wait, 5)
-        self.addCleanup(portmapper.terminate)
-        self.assertTrue(wait_until(lambda: subprocess.run(
-                ["rpcinfo", "-p", "127.0.0.1"], capture_output=True).returncode == 0, 5))
+        self.addCleanup(Portmapper().stop)
         daemon = Daemon("--port", os.path.join(self.directory.name, "generator"))
         self.addCleanup(daemon.stop)
         status, _, body = get(daemon, "/lxi/identification")
