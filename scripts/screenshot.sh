@@ -48,11 +48,17 @@ capture='
     key shift+Tab # back to Set, for the picture
     import -window "$window" "$2"
 '
+# From a display number of its own: :99, xvfb-run's first choice, may still
+# be held by an X server of another test that is ending (its socket outlives
+# its lock file), and Xvfb then fails without a word.
 status=0
-xvfb-run -a -s "-screen 0 640x400x24" bash -c "$capture" screenshot "$program" "$output" \
-    "$simulator" "$work" || status=$?
+xvfb-run -a -n $((100 + RANDOM % 900)) -e "$work/xvfb.log" -s "-screen 0 640x400x24" \
+    bash -c "$capture" screenshot "$program" "$output" "$simulator" "$work" || status=$?
 cat "$work/log" >&2
-[[ $status == 0 ]] || exit "$status"
+if [[ $status != 0 ]]; then
+    cat "$work/xvfb.log" >&2
+    exit "$status"
+fi
 answers=$(grep -cx 'answer:  "OK\\r\\n"' "$work/log" || true)
 [[ $answers == 2 ]] || { echo "screenshot.sh: Save and Set were not both answered OK" >&2; exit 1; }
 echo "screenshot.sh: $output ($(identify -format '%wx%h' "$output"))"
