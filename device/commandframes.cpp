@@ -14,3 +14,8 @@ QByteArray buildSetCommand(int channel, int delaySteps, int widthSteps)
 {
     return padded(channel, 2) + padded(delaySteps, 3) + padded(widthSteps, 3);
 }
+
+bool isRefusal(const QByteArray &reply)
+{
+    return reply.startsWith("ERR");
+}

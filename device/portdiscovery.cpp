@@ -38,6 +38,17 @@ Result<PortDescription> chooseGeneratorPort(const QString &requested,
 {
     if (!requested.isEmpty()) {
         const QString path = resolvePortName(requested);
+        // The system's own description of the same device names the
+        // generator by its serial number, whatever link it was opened by.
+        const QString device = QFileInfo(path).canonicalFilePath();
+        for (const PortDescription &port : ports) {
+            const bool same = device.isEmpty() ? port.portName == path
+                                               : QFileInfo(port.systemLocation).canonicalFilePath()
+                                                         == device;
+            if (same)
+                return PortDescription{path, path, port.vendorId, port.productId,
+                                       port.serialNumber};
+        }
         return PortDescription{path, path};
     }
     const QList<PortDescription> found = generatorPorts(ports);

@@ -32,7 +32,8 @@ QString resolvePortName(const QString &requested);
 // The ports behind which a generator sits, in the order given.
 QList<PortDescription> generatorPorts(const QList<PortDescription> &ports);
 
-// The port to use: the requested one, resolved as above; without one, the
+// The port to use: the requested one, resolved as above (with the ids and
+// serial number of the device it names, when `ports` lists it); without one, the
 // one generator among `ports` or, once a generator's serial number is known,
 // the generator with that number wherever it is now. The failure says what
 // was found, in the same words for every program.

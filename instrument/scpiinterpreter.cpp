@@ -3,6 +3,7 @@
 #include "instrument/generatorlock.h"
 #include "pulse/channelrecords.h"
 #include "pulse/pulsesteps.h"
+#include "record/recordtexts.h"
 #include "scpi/scpinumber.h"
 #include "scpi/scpistring.h"
 #include "session/generatorsession.h"
@@ -36,8 +37,17 @@ ScpiError errorFor(const SessionOutcome &outcome)
                 outcome.detail + QStringLiteral(": set both with TIMing")};
     case SessionStatus::Refused:
         return {ScpiErrorCode::DeviceSpecificError, outcome.detail};
+    case SessionStatus::NotFound:
+        return {ScpiErrorCode::FileNameNotFound, outcome.detail};
+    case SessionStatus::NoRecord:
+        return {ScpiErrorCode::MassStorageError, outcome.detail};
     }
     return {};
+}
+
+ScpiError recordError(const QString &problem)
+{
+    return {ScpiErrorCode::MassStorageError, problem};
 }
 
 QByteArray seconds(double value)
@@ -56,10 +66,26 @@ bool readsSession(const ScpiCommand &command)
     case ScpiHeader::SelfTest:
     case ScpiHeader::Link:
     case ScpiHeader::Reply:
+    case ScpiHeader::Label:
         return command.query;
+    case ScpiHeader::StoreSetup:
+    case ScpiHeader::SetupCatalog:
+        return true;
     default:
         return false;
     }
+}
+
+// A string parameter that must be UTF-8 text.
+Result<QString, ScpiError> textParameter(const QByteArray &parameter)
+{
+    const Result<QByteArray, ScpiError> bytes = unquotedScpiString(parameter);
+    if (!bytes)
+        return Failure{bytes.error()};
+    const Result<QString> text = decodedUtf8(bytes.value());
+    if (!text)
+        return Failure{ScpiError{ScpiErrorCode::IllegalParameterValue, text.error()}};
+    return text.value();
 }
 
 // A whole number from 0 to 255, as the status registers take it.
@@ -125,6 +151,12 @@ void ScpiInterpreter::resumeAfter(const SessionOutcome &outcome)
 {
     if (outcome.status != SessionStatus::Done)
         status.pushError(errorFor(outcome));
+    // Once each time it stops working, to every client whose frames it missed.
+    const GeneratorRecord &record = session.record();
+    if (!record.problem().isEmpty() && record.problemCount() != recordProblemsTold) {
+        recordProblemsTold = record.problemCount();
+        status.pushError(recordError(record.problem()));
+    }
     runCommands();
 }
 
@@ -140,9 +172,14 @@ bool ScpiInterpreter::run(const ScpiCommand &command)
     case ScpiHeader::Delay:
     case ScpiHeader::Width:
     case ScpiHeader::Timing:
+    case ScpiHeader::Label:
         if (command.suffix < 1 || command.suffix > kChannelCount) {
             status.pushError({ScpiErrorCode::HeaderSuffixOutOfRange,
                               QStringLiteral("PULSe%1").arg(command.suffix)});
+            return true;
+        }
+        if (command.header == ScpiHeader::Label) {
+            runLabel(command);
             return true;
         }
         if (command.query) {
@@ -152,8 +189,13 @@ bool ScpiInterpreter::run(const ScpiCommand &command)
         }
         return runSetting(command);
     case ScpiHeader::Reset:
-        sendToGenerator([this](auto done) { session.resetChannels(done); });
+        sendToGenerator([this](auto done) { session.resetChannels(client.name(), done); });
         return false;
+    case ScpiHeader::StoreSetup:
+    case ScpiHeader::LoadSetup:
+    case ScpiHeader::SetupCatalog:
+    case ScpiHeader::DeleteSetup:
+        return runSetupCommand(command);
     case ScpiHeader::Save: {
         const Result<double, ScpiError> location
                 = parseScpiNumber(command.parameters.first(), {}, {0, 0});
@@ -166,7 +208,7 @@ bool ScpiInterpreter::run(const ScpiCommand &command)
                     {ScpiErrorCode::DataOutOfRange, QStringLiteral("only location 0 exists")});
             return true;
         }
-        sendToGenerator([this](auto done) { session.save(done); });
+        sendToGenerator([this](auto done) { session.save(client.name(), done); });
         return false;
     }
     case ScpiHeader::Identify:
@@ -215,8 +257,73 @@ bool ScpiInterpreter::runSetting(const ScpiCommand &command)
         delay = times.first();
     if (command.header == ScpiHeader::Timing)
         width = times.last();
-    sendToGenerator([&](auto done) { session.setPulse(command.suffix, delay, width, done); });
+    sendToGenerator([&](auto done) {
+        session.setPulse(client.name(), command.suffix, delay, width, done);
+    });
     return false;
+}
+
+void ScpiInterpreter::runLabel(const ScpiCommand &command)
+{
+    GeneratorRecord &record = session.record();
+    if (command.query) {
+        const Result<QString> label = record.label(command.suffix);
+        if (!label)
+            return status.pushError(recordError(label.error()));
+        return responses.append(quotedScpiText(label.value()));
+    }
+    const Result<QString, ScpiError> text = textParameter(command.parameters.first());
+    if (!text)
+        return status.pushError(text.error());
+    if (const Result<QString> label = checkedLabel(text.value()); !label)
+        return status.pushError({ScpiErrorCode::IllegalParameterValue, label.error()});
+    if (const Result<void> kept = record.setLabel(command.suffix, text.value()); !kept)
+        status.pushError(recordError(kept.error()));
+}
+
+bool ScpiInterpreter::runSetupCommand(const ScpiCommand &command)
+{
+    GeneratorRecord &record = session.record();
+    if (command.header == ScpiHeader::SetupCatalog) {
+        const Result<QStringList> names = record.setupNames();
+        if (!names) {
+            status.pushError(recordError(names.error()));
+            return true;
+        }
+        QByteArrayList quoted;
+        for (const QString &name : names.value())
+            quoted.append(quotedScpiText(name));
+        responses.append(quoted.isEmpty() ? QByteArray("\"\"") : quoted.join(','));
+        return true;
+    }
+    const Result<QString, ScpiError> text = textParameter(command.parameters.first());
+    if (!text) {
+        status.pushError(text.error());
+        return true;
+    }
+    const Result<QString> name = checkedSetupName(text.value());
+    if (!name) {
+        status.pushError({ScpiErrorCode::FileNameError, name.error()});
+        return true;
+    }
+    switch (command.header) {
+    case ScpiHeader::StoreSetup:
+        if (const Result<void> stored = session.storeSetup(name.value()); !stored)
+            status.pushError(recordError(stored.error()));
+        return true;
+    case ScpiHeader::LoadSetup:
+        sendToGenerator([&](auto done) { session.loadSetup(client.name(), name.value(), done); });
+        return false;
+    default: {
+        const Result<bool> deleted = record.deleteSetup(name.value());
+        if (!deleted)
+            status.pushError(recordError(deleted.error()));
+        else if (!deleted.value())
+            status.pushError({ScpiErrorCode::FileNameNotFound,
+                              QStringLiteral("no setup \"%1\"").arg(name.value())});
+        return true;
+    }
+    }
 }
 
 // Empty when the query failed: it then has no answer field.

@@ -40,6 +40,9 @@ private:
     // False when the command went to the generator: the line resumes when it is done.
     bool run(const ScpiCommand &command);
     bool runSetting(const ScpiCommand &command);
+    void runLabel(const ScpiCommand &command);
+    // False when the command went to the generator.
+    bool runSetupCommand(const ScpiCommand &command);
     void runLockCommand(const ScpiCommand &command);
     void runStatusCommand(const ScpiCommand &command);
     QByteArray timeQuery(const ScpiCommand &command);
@@ -54,6 +57,7 @@ private:
     ScpiLine line;
     qsizetype nextCommand = 0;
     bool caughtUp = false; // the next command waited for the session's queue
+    int recordProblemsTold = 0;
     QByteArrayList responses;
     bool busy = false;
 };

@@ -37,6 +37,12 @@ const char *standardText(ScpiErrorCode code)
         return "Hardware error";
     case ScpiErrorCode::HardwareMissing:
         return "Hardware missing";
+    case ScpiErrorCode::MassStorageError:
+        return "Mass storage error";
+    case ScpiErrorCode::FileNameNotFound:
+        return "File name not found";
+    case ScpiErrorCode::FileNameError:
+        return "File name error";
     case ScpiErrorCode::DeviceSpecificError:
         return "Device-specific error";
     case ScpiErrorCode::QueueOverflow:

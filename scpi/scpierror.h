@@ -21,6 +21,9 @@ enum class ScpiErrorCode : int {
     TooMuchData = -223,
     HardwareError = -240,
     HardwareMissing = -241,
+    MassStorageError = -250,
+    FileNameNotFound = -256,
+    FileNameError = -257,
     DeviceSpecificError = -300,
     QueueOverflow = -350,
 };

@@ -40,6 +40,11 @@ const Pattern kPatterns[] = {
         {"[SOURce]:PULSe#:DELay", ScpiHeader::Delay, QueryOrSet, 1, 1},
         {"[SOURce]:PULSe#:WIDTh", ScpiHeader::Width, QueryOrSet, 1, 1},
         {"[SOURce]:PULSe#:TIMing", ScpiHeader::Timing, QueryOrSet, 2},
+        {"[SOURce]:PULSe#:LABel", ScpiHeader::Label, QueryOrSet, 1},
+        {"MMEMory:STORe:STATe", ScpiHeader::StoreSetup, SetOnly, 1},
+        {"MMEMory:LOAD:STATe", ScpiHeader::LoadSetup, SetOnly, 1},
+        {"MMEMory:CATalog:STATe", ScpiHeader::SetupCatalog, QueryOnly, 0},
+        {"MMEMory:DELete", ScpiHeader::DeleteSetup, SetOnly, 1},
 };
 
 // A pattern that a header matches, with the number of its numbered node.
@@ -274,6 +279,7 @@ bool sendsToGenerator(const ScpiCommand &command)
         return !command.query;
     case ScpiHeader::Reset:
     case ScpiHeader::Save:
+    case ScpiHeader::LoadSetup:
         return true;
     default:
         return false;

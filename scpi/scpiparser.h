@@ -34,6 +34,11 @@ enum class ScpiHeader {
     Delay,             // [SOURce:]PULSe<n>:DELay
     Width,             // [SOURce:]PULSe<n>:WIDTh
     Timing,            // [SOURce:]PULSe<n>:TIMing
+    Label,             // [SOURce:]PULSe<n>:LABel
+    StoreSetup,        // MMEMory:STORe:STATe
+    LoadSetup,         // MMEMory:LOAD:STATe
+    SetupCatalog,      // MMEMory:CATalog:STATe
+    DeleteSetup,       // MMEMory:DELete
 };
 
 struct ScpiCommand
@@ -53,7 +58,8 @@ struct ScpiLine
 };
 
 // Whether the command sends anything to the generator (a setting, *RST,
-// *SAV): what a client holding the generator's lock keeps from others.
+// *SAV, loading a setup): what a client holding the generator's lock keeps
+// from others.
 bool sendsToGenerator(const ScpiCommand &command);
 
 // One line without its line end. Commands after ";" continue from the

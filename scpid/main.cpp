@@ -47,6 +47,7 @@ int main(int argc, char *argv[])
 
     GeneratorSession session(options->port);
     session.setReplyTimeoutMs(options->replyTimeoutMs);
+    session.keepRecord(options->record, options->restore);
     GeneratorLock lock;
     ClientSlots clientSlots(options->maxClients);
     ScpiServer server(session, lock, clientSlots);

@@ -1,5 +1,7 @@
 #include "scpid/scpidoptions.h"
 
+#include "session/recordoptions.h"
+
 #include <QCommandLineParser>
 
 namespace {
@@ -57,6 +59,7 @@ Result<ScpidOptions> parseScpidOptions(QCommandLineParser &parser, const QString
             {"no-mdns", "Do not announce the services on the local network (mDNS)."},
             {"verbose", "Log frames, replies and the link's state to stderr, timestamped."},
     });
+    addRecordOptions(parser, RestoreOption::With);
 
     if (!parser.parse(arguments))
         return Failure{parser.errorText()};
@@ -88,5 +91,13 @@ Result<ScpidOptions> parseScpidOptions(QCommandLineParser &parser, const QString
     options.httpPort = quint16(httpPort.value());
     options.mdns = !parser.isSet("no-mdns");
     options.verbose = parser.isSet("verbose");
+    const Result<RecordSettings> record = recordSettingsFrom(parser);
+    if (!record)
+        return Failure{record.error()};
+    options.record = record.value();
+    const Result<RestoreMode> restore = restoreModeFrom(parser);
+    if (!restore)
+        return Failure{restore.error()};
+    options.restore = restore.value();
     return options;
 }

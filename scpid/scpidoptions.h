@@ -3,6 +3,8 @@
 
 #include "common/result.h"
 #include "device/exchange.h"
+#include "session/generatorrecord.h"
+#include "session/generatorsession.h"
 
 #include <QHostAddress>
 #include <QString>
@@ -26,6 +28,8 @@ struct ScpidOptions
     quint16 httpPort = kDefaultHttpPort; // 0: no web server
     bool mdns = true;                    // announce the services through avahi-daemon
     bool verbose = false;
+    RecordSettings record;
+    RestoreMode restore = RestoreMode::None;
 };
 
 // Declares the daemon's options (with --help and --version, which the caller

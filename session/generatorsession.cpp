@@ -17,8 +17,6 @@ Q_LOGGING_CATEGORY(lcSession, "kestrane.session")
 namespace {
 
 constexpr int kReopenIntervalMs = 1000;
-// How the generator says that it did not take a frame.
-const QByteArray kRefusalReply = QByteArrayLiteral("ERR");
 
 SessionStatus statusFor(PulseRefusal::Reason reason)
 {
@@ -38,6 +36,7 @@ GeneratorSession::GeneratorSession(const QString &requestedPort, PortLister list
     replyTimer(new QTimer(this)),
     lateTimer(new QTimer(this)),
     reopenTimer(new QTimer(this)),
+    generatorRecord(new GeneratorRecord({false, {}, 0}, this)),
     currentPort(this->requestedPort)
 {
     for (QTimer *timer : {writeTimer, replyTimer, lateTimer})
@@ -72,6 +71,13 @@ GeneratorSession::~GeneratorSession()
     }
 }
 
+void GeneratorSession::keepRecord(const RecordSettings &settings, RestoreMode restore)
+{
+    delete generatorRecord;
+    generatorRecord = new GeneratorRecord(settings, this);
+    restoreMode = restore;
+}
+
 void GeneratorSession::start()
 {
     tryToOpen();
@@ -89,20 +95,27 @@ bool GeneratorSession::isIdle() const
     return !running && !lateFrame && queue.empty();
 }
 
-void GeneratorSession::setPulse(int channel, std::optional<double> delayPs,
+void GeneratorSession::setPulse(const QString &client, int channel, std::optional<double> delayPs,
                                 std::optional<double> widthPs, Completion done)
 {
-    enqueue([=] { return planPulse(channel, delayPs, widthPs); }, std::move(done));
+    enqueue(
+            client, [=] { return planPulse(channel, delayPs, widthPs); }, std::move(done));
 }
 
-void GeneratorSession::save(Completion done)
-{
-    enqueue([] { return Plan{{Frame{kSaveCommand, 0, {}}}, std::nullopt}; }, std::move(done));
-}
-
-void GeneratorSession::resetChannels(Completion done)
+void GeneratorSession::save(const QString &client, Completion done)
 {
     enqueue(
+            client,
+            [] {
+                return Plan{{Frame{kSaveCommand, 0, {}}}, std::nullopt};
+            },
+            std::move(done));
+}
+
+void GeneratorSession::resetChannels(const QString &client, Completion done)
+{
+    enqueue(
+            client,
             [] {
                 Plan plan;
                 for (int channel = 1; channel <= kChannelCount; ++channel)
@@ -112,9 +125,29 @@ void GeneratorSession::resetChannels(Completion done)
             std::move(done));
 }
 
+void GeneratorSession::loadSetup(const QString &client, const QString &name, Completion done)
+{
+    enqueue(
+            client, [this, name] { return planSetup(name); }, std::move(done));
+}
+
+Result<void> GeneratorSession::storeSetup(const QString &name)
+{
+    const Result<std::array<QString, kChannelCount>> labels = generatorRecord->labels();
+    if (!labels)
+        return Failure{labels.error()};
+    QList<SetupChannel> known;
+    for (int channel = 1; channel <= kChannelCount; ++channel) {
+        if (const std::optional<PulseSteps> steps = this->channel(channel))
+            known.append({channel, *steps, labels.value()[size_t(channel - 1)]});
+    }
+    return generatorRecord->storeSetup(name, known);
+}
+
 void GeneratorSession::afterPending(Completion then)
 {
-    enqueue([] { return Plan{}; }, std::move(then));
+    enqueue(
+            {}, [] { return Plan{}; }, std::move(then));
 }
 
 GeneratorSession::Plan GeneratorSession::planPulse(int channel, std::optional<double> delayPs,
@@ -150,11 +183,82 @@ GeneratorSession::Plan GeneratorSession::planPulse(int channel, std::optional<do
     return {{Frame{frame, channel, steps.value()}}, std::nullopt};
 }
 
-void GeneratorSession::enqueue(std::function<Plan()> plan, Completion done)
+GeneratorSession::Plan GeneratorSession::planSetup(const QString &name)
+{
+    const auto refused = [](SessionStatus status, const QString &detail) {
+        return Plan{{}, SessionOutcome{status, detail}};
+    };
+    const Result<std::optional<Setup>> found = generatorRecord->setup(name);
+    if (!found)
+        return refused(SessionStatus::NoRecord, found.error());
+    if (!found.value())
+        return refused(SessionStatus::NotFound, QStringLiteral("no setup \"%1\"").arg(name));
+    if (!linkUp)
+        return refused(SessionStatus::LinkDown, QStringLiteral("no generator"));
+    QList<std::pair<int, PulseSteps>> settings;
+    for (const SetupChannel &channel : std::as_const(found.value()->channels))
+        settings.append({channel.channel, channel.steps});
+    Plan plan = planSettings(settings);
+    if (plan.refusal)
+        return plan;
+    for (const SetupChannel &channel : std::as_const(found.value()->channels)) {
+        if (const Result<void> labelled = generatorRecord->setLabel(channel.channel, channel.label);
+            !labelled)
+            return refused(SessionStatus::NoRecord, labelled.error());
+    }
+    return plan;
+}
+
+GeneratorSession::Plan GeneratorSession::planSettings(
+        const QList<std::pair<int, PulseSteps>> &settings)
+{
+    Plan plan;
+    for (const auto &[channel, steps] : settings) {
+        // What the record holds is checked as any setting is: others may
+        // have written the file.
+        const Result<PulseSteps, PulseRefusal> within = checkedPulseSteps(
+                steps.delaySteps * double(kStepPs), steps.widthSteps * double(kStepPs));
+        if (!within)
+            return {{},
+                    SessionOutcome{statusFor(within.error().reason),
+                                   QStringLiteral("channel %1: %2")
+                                           .arg(channel)
+                                           .arg(within.error().detail)}};
+        plan.frames.push_back({buildSetCommand(channel, within->delaySteps, within->widthSteps),
+                               channel, within.value()});
+    }
+    return plan;
+}
+
+void GeneratorSession::restoreChannels()
+{
+    if (restoreMode == RestoreMode::None)
+        return;
+    QList<std::pair<int, PulseSteps>> settings;
+    const ChannelStates states = generatorRecord->channelStates();
+    for (int channel = 1; channel <= kChannelCount; ++channel) {
+        const ChannelRecordState &state = states[size_t(channel - 1)];
+        const std::optional<PulseSteps> &steps
+                = restoreMode == RestoreMode::Last ? state.last : state.saved;
+        if (steps)
+            settings.append({channel, *steps});
+    }
+    if (settings.isEmpty())
+        return;
+    const Plan plan = planSettings(settings);
+    // Before anything queued meanwhile: the generator starts where it was.
+    queue.push_front({QStringLiteral("restore"), [plan] { return plan; },
+                      [](const SessionOutcome &outcome) {
+                          if (outcome.status != SessionStatus::Done)
+                              qCDebug(lcSession).noquote() << "restoring:" << outcome.detail;
+                      }});
+}
+
+void GeneratorSession::enqueue(const QString &client, std::function<Plan()> plan, Completion done)
 {
     if (ending)
         return done({SessionStatus::LinkDown, QStringLiteral("the session ended")});
-    queue.push_back({std::move(plan), std::move(done)});
+    queue.push_back({client, std::move(plan), std::move(done)});
     runNext();
 }
 
@@ -167,6 +271,8 @@ void GeneratorSession::runNext()
     queue.pop_front();
     running = Running{{}, std::move(next.done), {}};
     Plan plan = next.plan();
+    for (Frame &frame : plan.frames)
+        frame.client = next.client;
     if (plan.refusal)
         return finishCommand(*plan.refusal);
     if (plan.frames.empty())
@@ -179,13 +285,18 @@ void GeneratorSession::runNext()
 
 void GeneratorSession::sendFrame()
 {
-    const QByteArray &frame = running->framesLeft.front().bytes;
+    Frame &sent = running->framesLeft.front();
+    const QByteArray &frame = sent.bytes;
     reply.clear();
     frameState = FrameState::Writing;
     qCDebug(lcSession) << "sent" << frame;
     writeTimer->start(kWriteTimeoutMs);
     const qint64 written = port->write(frame);
     port->flush(); // now rather than on the next turn of the event loop
+    // Kept while the generator works on the frame.
+    sent.ticket = generatorRecord->frameSent(sent.client, frame, sent.channel,
+                                             sent.channel != 0 ? std::optional(sent.steps)
+                                                               : std::nullopt);
     if (!linkUp)
         return; // the write found the link gone
     if (written != frame.size())
@@ -233,6 +344,9 @@ void GeneratorSession::finishFrame(bool timedOut)
     lastReplyBytes = reply;
     qCDebug(lcSession) << "reply" << reply;
     judgeReply(frame, reply, false);
+    settleFrame(frame, reply,
+                timedOut ? FrameOutcome::NoReply
+                         : (isRefusal(reply) ? FrameOutcome::Refused : FrameOutcome::Ok));
     if (timedOut) {
         lateFrame = frame;
         lateReply.clear();
@@ -249,7 +363,7 @@ void GeneratorSession::finishFrame(bool timedOut)
 // setting is no longer known.
 void GeneratorSession::judgeReply(const Frame &frame, const QByteArray &bytes, bool late)
 {
-    const bool refusal = bytes.startsWith(kRefusalReply);
+    const bool refusal = isRefusal(bytes);
     if (frame.channel != 0 && (refusal || !late))
         setChannel(frame.channel, refusal ? std::nullopt : std::optional<PulseSteps>(frame.steps));
     // Nothing is sent while a late reply is awaited: a command still running
@@ -261,6 +375,12 @@ void GeneratorSession::judgeReply(const Frame &frame, const QByteArray &bytes, b
                                                         QString::fromLatin1(frame.bytes))};
 }
 
+void GeneratorSession::settleFrame(const Frame &frame, const QByteArray &bytes,
+                                   FrameOutcome outcome)
+{
+    generatorRecord->frameSettled(frame.ticket, bytes, outcome);
+}
+
 void GeneratorSession::endLateWait()
 {
     lateTimer->stop();
@@ -269,6 +389,8 @@ void GeneratorSession::endLateWait()
         qCDebug(lcSession) << "late reply to" << frame.bytes << lateReply;
         lastReplyBytes = lateReply;
         judgeReply(frame, lateReply, true);
+        settleFrame(frame, lateReply,
+                    isRefusal(lateReply) ? FrameOutcome::Refused : FrameOutcome::Late);
     }
     if (running && !running->framesLeft.empty())
         return sendFrame();
@@ -303,6 +425,8 @@ void GeneratorSession::loseLink(const QString &reason)
     hangUpWatch = nullptr;
     for (QTimer *timer : {writeTimer, replyTimer, lateTimer})
         timer->stop();
+    if (frameState != FrameState::Idle)
+        settleFrame(running->framesLeft.front(), reply, FrameOutcome::Lost);
     frameState = FrameState::Idle;
     lateFrame.reset();
     port->close();
@@ -344,9 +468,10 @@ void GeneratorSession::tryToOpen()
         currentPort = name;
         const Result<void> opened = openGeneratorPort(*port, name);
         if (opened) {
-            if (requestedPort.isEmpty())
+            if (requestedPort.isEmpty() || !chosen->serialNumber.isEmpty())
                 currentSerial = chosen->serialNumber;
             qCDebug(lcSession).noquote() << "link up:" << name;
+            generatorRecord->setGenerator({currentSerial, name});
             lastOpenProblem.clear();
             linkUp = true;
             // Qt 6.8 reports a hung-up tty by no signal at all (reads return
@@ -355,7 +480,9 @@ void GeneratorSession::tryToOpen()
             connect(hangUpWatch, &QSocketNotifier::activated, this,
                     [this] { loseLink(QStringLiteral("the port hung up")); });
             reopenTimer->stop();
+            restoreChannels();
             emit linkChanged(true);
+            runNext();
             return;
         }
         problem = name + QStringLiteral(": ") + opened.error();

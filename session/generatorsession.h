@@ -10,11 +10,15 @@
 // - Make one GeneratorSession on the Qt thread and call start(). It opens the
 //   port, or waits for it, and whenever the link is down it tries again at most
 //   once a second; it never polls while the link is up.
-// - setPulse(), save() and resetChannels() queue one command and return at
-//   once. Commands from every caller run one exchange at a time, in the order
-//   queued; `done` is called on the session's thread, never from inside the
-//   call that queued it, with a SessionOutcome that tells the command's fate.
-//   Times are in ps; the session rounds and checks them (pulse/pulsesteps.h).
+// - setPulse(), save(), resetChannels() and loadSetup() queue one command and
+//   return at once. Commands from every caller run one exchange at a time, in
+//   the order queued; `done` is called on the session's thread, never from
+//   inside the call that queued it, with a SessionOutcome that tells the
+//   command's fate. Times are in ps; the session rounds and checks them
+//   (pulse/pulsesteps.h). `client` names who asked, for the record's journal.
+// - keepRecord() has the session keep the host's record of the generator
+//   (session/generatorrecord.h: the journal of every frame, labels, setups)
+//   and start it from its last or its saved settings once the link is up.
 // - channel(), isLinkUp(), portName(), serialNumber() and lastReply() read the
 //   session's current knowledge. The generator cannot be read back: a channel
 //   is known only once this session has set it since the link last came up,
@@ -32,6 +36,7 @@
 #include "device/portdiscovery.h"
 #include "pulse/channelrecords.h"
 #include "pulse/pulsesteps.h"
+#include "session/generatorrecord.h"
 
 #include <QByteArray>
 #include <QObject>
@@ -54,6 +59,15 @@ enum class SessionStatus {
     OverBudget,       // delay plus width over the budget: nothing was sent
     OtherTimeUnknown, // delay or width alone while the other is unknown: nothing was sent
     Refused,          // the generator answered a frame with "ERR"
+    NotFound,         // no setup of that name: nothing was sent
+    NoRecord,         // the record is not available: nothing was sent
+};
+
+// What a long-running program sends once it has opened the generator.
+enum class RestoreMode {
+    None,  // nothing: every channel is unknown until set
+    Last,  // each channel's last setting the generator did not refuse
+    Saved, // the settings as they stood at the last save it did not refuse
 };
 
 struct SessionOutcome
@@ -76,14 +90,21 @@ public:
     ~GeneratorSession() override;
 
     void setReplyTimeoutMs(int timeoutMs) { replyTimeoutMs = timeoutMs; }
+    // Before start(); without it the session keeps no record.
+    void keepRecord(const RecordSettings &settings, RestoreMode restore = RestoreMode::None);
     void start();
 
     // A missing delay or width keeps the channel's known value.
-    void setPulse(int channel, std::optional<double> delayPs, std::optional<double> widthPs,
-                  Completion done);
-    void save(Completion done);
+    void setPulse(const QString &client, int channel, std::optional<double> delayPs,
+                  std::optional<double> widthPs, Completion done);
+    void save(const QString &client, Completion done);
     // Every channel to delay 0 and width 0, one frame each.
-    void resetChannels(Completion done);
+    void resetChannels(const QString &client, Completion done);
+    // The setup's channels, one frame each, and their labels; nothing is
+    // sent when any channel would be refused or the link is down.
+    void loadSetup(const QString &client, const QString &name, Completion done);
+    // The channels known now, with their labels, kept under the name.
+    Result<void> storeSetup(const QString &name);
     // Calls `then` once every command queued before has been answered, with
     // Done (or LinkDown when the session ends first).
     void afterPending(Completion then);
@@ -99,6 +120,8 @@ public:
     QByteArray lastReply() const { return lastReplyBytes; }
     // While the link is down: why reopening fails, or else how it was lost.
     QString linkProblem() const { return lastOpenProblem.isEmpty() ? lossReason : lastOpenProblem; }
+    // Labels, setups and the journal of the generator served.
+    GeneratorRecord &record() const { return *generatorRecord; }
 
 signals:
     void linkChanged(bool up);
@@ -110,6 +133,8 @@ private:
         QByteArray bytes;
         int channel = 0; // 0 for a frame that sets no channel
         PulseSteps steps;
+        QString client = {};
+        qint64 ticket = 0; // in the record, once sent
     };
     // Worked out when the command's turn comes, from what is known then.
     struct Plan
@@ -119,6 +144,7 @@ private:
     };
     struct Queued
     {
+        QString client;
         std::function<Plan()> plan;
         Completion done;
     };
@@ -130,14 +156,19 @@ private:
     };
     enum class FrameState { Idle, Writing, AwaitingReply };
 
-    void enqueue(std::function<Plan()> plan, Completion done);
+    void enqueue(const QString &client, std::function<Plan()> plan, Completion done);
     Plan planPulse(int channel, std::optional<double> delayPs, std::optional<double> widthPs) const;
+    Plan planSetup(const QString &name);
+    // Frames setting channels to the steps given, or the first refusal.
+    static Plan planSettings(const QList<std::pair<int, PulseSteps>> &settings);
+    void restoreChannels();
     void runNext();
     void sendFrame();
     void onBytesWritten();
     void onReadyRead();
     void finishFrame(bool timedOut);
     void judgeReply(const Frame &frame, const QByteArray &bytes, bool late);
+    void settleFrame(const Frame &frame, const QByteArray &bytes, FrameOutcome outcome);
     void endLateWait();
     void finishCommand(const SessionOutcome &outcome);
     void loseLink(const QString &reason);
@@ -154,6 +185,8 @@ private:
     QTimer *reopenTimer;
     QSocketNotifier *hangUpWatch = nullptr; // while the port is open
     int replyTimeoutMs = kReplyTimeoutMs;
+    GeneratorRecord *generatorRecord;
+    RestoreMode restoreMode = RestoreMode::None;
 
     std::deque<Queued> queue;
     std::optional<Running> running;

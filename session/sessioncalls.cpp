@@ -98,7 +98,9 @@ LinkView linkViewOf(const GeneratorSession &session)
     return {session.isLinkUp(), session.portName(), session.linkProblem()};
 }
 
-SessionCalls::SessionCalls(const QString &port, int replyTimeoutMs, const SetUp &setUp) :
+SessionCalls::SessionCalls(QString client, const QString &port, int replyTimeoutMs,
+                           const SetUp &setUp) :
+    client(std::move(client)),
     session(std::make_shared<QPointer<GeneratorSession>>())
 {
     toQtThread([made = session, port, replyTimeoutMs, setUp] {
@@ -143,38 +145,60 @@ SessionOutcome SessionCalls::setPulse(int channel, std::optional<double> delayPs
                                       std::optional<double> widthPs)
 {
     return await([&](GeneratorSession &live, GeneratorSession::Completion done) {
-        live.setPulse(channel, delayPs, widthPs, std::move(done));
+        live.setPulse(client, channel, delayPs, widthPs, std::move(done));
     });
 }
 
 SessionOutcome SessionCalls::save()
 {
-    return await([](GeneratorSession &live, GeneratorSession::Completion done) {
-        live.save(std::move(done));
+    return await([this](GeneratorSession &live, GeneratorSession::Completion done) {
+        live.save(client, std::move(done));
     });
 }
 
 SessionOutcome SessionCalls::resetChannels()
 {
-    return await([](GeneratorSession &live, GeneratorSession::Completion done) {
-        live.resetChannels(std::move(done));
+    return await([this](GeneratorSession &live, GeneratorSession::Completion done) {
+        live.resetChannels(client, std::move(done));
     });
+}
+
+SessionOutcome SessionCalls::loadSetup(const QString &name)
+{
+    return await([&](GeneratorSession &live, GeneratorSession::Completion done) {
+        live.loadSetup(client, name, std::move(done));
+    });
+}
+
+void SessionCalls::whenSettled(const std::function<void(GeneratorSession *)> &read) const
+{
+    auto ran = std::make_shared<std::promise<void>>();
+    std::future<void> finished = ran->get_future();
+    const bool asked = onQtThread([&] {
+        GeneratorSession *reading = *session;
+        if (reading == nullptr) {
+            read(nullptr);
+            return ran->set_value();
+        }
+        reading->afterPending([ran, reading, &read](const SessionOutcome &outcome) {
+            read(outcome.status == SessionStatus::Done ? reading : nullptr);
+            ran->set_value();
+        });
+    });
+    if (asked)
+        finished.wait();
+    else
+        read(nullptr);
 }
 
 std::optional<PulseSteps> SessionCalls::channel(int channel) const
 {
-    auto steps = std::make_shared<std::promise<std::optional<PulseSteps>>>();
-    std::future<std::optional<PulseSteps>> result = steps->get_future();
-    const bool asked = onQtThread([&] {
-        GeneratorSession *reading = *session;
-        if (reading == nullptr)
-            return steps->set_value(std::nullopt);
-        reading->afterPending([steps, reading, channel](const SessionOutcome &outcome) {
-            steps->set_value(outcome.status == SessionStatus::Done ? reading->channel(channel)
-                                                                   : std::nullopt);
-        });
+    std::optional<PulseSteps> steps;
+    whenSettled([&](GeneratorSession *reading) {
+        if (reading != nullptr)
+            steps = reading->channel(channel);
     });
-    return asked ? result.get() : std::nullopt;
+    return steps;
 }
 
 LinkView SessionCalls::link() const
@@ -185,4 +209,54 @@ LinkView SessionCalls::link() const
             view = linkViewOf(*live);
     });
     return view;
+}
+
+template<typename T>
+Result<T> SessionCalls::fromRecord(const std::function<Result<T>(GeneratorSession &)> &use) const
+{
+    Result<T> result = Failure{ended().detail};
+    whenSettled([&](GeneratorSession *reading) {
+        if (reading != nullptr)
+            result = use(*reading);
+    });
+    return result;
+}
+
+Result<QString> SessionCalls::label(int channel) const
+{
+    return fromRecord<QString>(
+            [channel](GeneratorSession &live) { return live.record().label(channel); });
+}
+
+Result<void> SessionCalls::setLabel(int channel, const QString &label)
+{
+    return fromRecord<void>(
+            [&](GeneratorSession &live) { return live.record().setLabel(channel, label); });
+}
+
+Result<void> SessionCalls::storeSetup(const QString &name)
+{
+    return fromRecord<void>([&](GeneratorSession &live) { return live.storeSetup(name); });
+}
+
+Result<bool> SessionCalls::deleteSetup(const QString &name)
+{
+    return fromRecord<bool>(
+            [&](GeneratorSession &live) { return live.record().deleteSetup(name); });
+}
+
+Result<QStringList> SessionCalls::setupNames() const
+{
+    return fromRecord<QStringList>(
+            [](GeneratorSession &live) { return live.record().setupNames(); });
+}
+
+QString SessionCalls::recordProblem() const
+{
+    QString problem;
+    onQtThread([&] {
+        if (const GeneratorSession *live = *session)
+            problem = live->record().problem();
+    });
+    return problem;
 }

@@ -40,8 +40,10 @@ public:
     using SetUp = std::function<void(GeneratorSession &session)>;
 
     // Makes and starts the session on the Qt thread: at once when called
-    // there, else queued. Needs the QCoreApplication.
-    SessionCalls(const QString &port, int replyTimeoutMs, const SetUp &setUp = {});
+    // there, else queued. Needs the QCoreApplication. `client` names the
+    // front end in the record's journal; setUp is where it has the session
+    // keep a record (GeneratorSession::keepRecord).
+    SessionCalls(QString client, const QString &port, int replyTimeoutMs, const SetUp &setUp = {});
     // Ends the session the same way; whatever it still had queued is
     // answered LinkDown.
     ~SessionCalls();
@@ -52,14 +54,32 @@ public:
                             std::optional<double> widthPs);
     SessionOutcome save();
     SessionOutcome resetChannels();
+    SessionOutcome loadSetup(const QString &name);
 
     // What the session knows once every command queued before is answered.
     std::optional<PulseSteps> channel(int channel) const;
     LinkView link() const;
 
+    // The record, once every command queued before is answered.
+    Result<QString> label(int channel) const;
+    Result<void> setLabel(int channel, const QString &label);
+    Result<void> storeSetup(const QString &name);
+    Result<bool> deleteSetup(const QString &name);
+    Result<QStringList> setupNames() const;
+    // Why the record does not work, or empty.
+    QString recordProblem() const;
+
 private:
     using Queue = std::function<void(GeneratorSession &, GeneratorSession::Completion)>;
     SessionOutcome await(const Queue &queue) const;
+    // Runs `read` on the Qt thread once every command queued before is
+    // answered, with the session or, once it has ended, null; returns once
+    // it has run.
+    void whenSettled(const std::function<void(GeneratorSession *)> &read) const;
+    template<typename T>
+    Result<T> fromRecord(const std::function<Result<T>(GeneratorSession &)> &use) const;
+
+    const QString client;
 
     // Set and used on the Qt thread only; empty once the session has ended.
     std::shared_ptr<QPointer<GeneratorSession>> session;

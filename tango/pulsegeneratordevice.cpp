@@ -65,7 +65,7 @@ void KestranePulseGenerator::init_device()
     if (!usable)
         fail("BadProperty", QStringLiteral("Port: %1").arg(usable.error()), "init_device");
     auto opened = std::make_shared<SessionCalls>(
-            portProperty, replyTimeoutMs,
+            QStringLiteral("tango"), portProperty, replyTimeoutMs,
             [device = this, queue = events](GeneratorSession &started) {
                 watch(started, device, queue);
             });
@@ -237,6 +237,13 @@ void KestranePulseGenerator::check(const SessionOutcome &outcome, const QString 
              QStringLiteral("%1: %2, the generator's budget (%3 ps); nothing was sent")
                      .arg(what, outcome.detail)
                      .arg(kMaxTimePs),
+             "exchange");
+    case SessionStatus::NotFound:
+        fail("SetupNotFound", QStringLiteral("%1: %2").arg(what, outcome.detail), "exchange");
+    case SessionStatus::NoRecord:
+        fail("RecordUnavailable",
+             QStringLiteral("%1: the record is not available: %2; nothing was sent")
+                     .arg(what, outcome.detail),
              "exchange");
     case SessionStatus::OtherTimeUnknown:
         fail("ValueUnknown",

@@ -21,6 +21,9 @@ Q_DECLARE_METATYPE(SessionStatus)
 
 namespace {
 
+// Who the commands come from, in the record.
+const QString kClient = QStringLiteral("test");
+
 constexpr int kWaitMs = 2000;
 
 // Runs one command and waits for its outcome.
@@ -35,7 +38,7 @@ SessionOutcome run(const std::function<void(GeneratorSession::Completion)> &queu
 
 SessionOutcome setPulse(GeneratorSession &session, int channel, Optional delay, Optional width)
 {
-    return run([&](auto done) { session.setPulse(channel, delay, width, done); });
+    return run([&](auto done) { session.setPulse(kClient, channel, delay, width, done); });
 }
 
 // What the session wrote, letting its event loop run meanwhile.
@@ -107,7 +110,7 @@ void TestGeneratorSession::replyEndsAtLineFeedAndLateBytesStayUnattributed()
     std::optional<SessionOutcome> outcome;
     QElapsedTimer clock;
     clock.start();
-    session->save([&outcome](const SessionOutcome &result) { outcome = result; });
+    session->save(kClient, [&outcome](const SessionOutcome &result) { outcome = result; });
     QCOMPARE(received(*generatorEnd, 3), QByteArray("SAV"));
     QVERIFY(generatorEnd->write("OK"));
     QTest::qWait(30);
@@ -119,11 +122,11 @@ void TestGeneratorSession::replyEndsAtLineFeedAndLateBytesStayUnattributed()
 
     // A reply that comes after the timeout belongs to nobody.
     session->setReplyTimeoutMs(20);
-    QCOMPARE(run([&](auto done) { session->save(done); }).status, SessionStatus::Done);
+    QCOMPARE(run([&](auto done) { session->save(kClient, done); }).status, SessionStatus::Done);
     QCOMPARE(session->lastReply(), QByteArray());
     QVERIFY(generatorEnd->write("LATE\r\n"));
     QTest::qWait(30);
-    QCOMPARE(run([&](auto done) { session->save(done); }).status, SessionStatus::Done);
+    QCOMPARE(run([&](auto done) { session->save(kClient, done); }).status, SessionStatus::Done);
     QCOMPARE(session->lastReply(), QByteArray());
 }
 
@@ -132,8 +135,8 @@ void TestGeneratorSession::lateReplyNeverAnswersTheNextFrame()
     session->setReplyTimeoutMs(300);
     std::optional<SessionOutcome> set;
     std::optional<SessionOutcome> saved;
-    session->setPulse(1, 11, 22, [&set](const SessionOutcome &result) { set = result; });
-    session->save([&saved](const SessionOutcome &result) { saved = result; });
+    session->setPulse(kClient, 1, 11, 22, [&set](const SessionOutcome &result) { set = result; });
+    session->save(kClient, [&saved](const SessionOutcome &result) { saved = result; });
     QCOMPARE(received(*generatorEnd, 8), QByteArray("01001002"));
 
     // Past the reply timeout, the next frame waits for the late reply.
@@ -169,7 +172,8 @@ void TestGeneratorSession::refusalIsAnErrorAndForgetsTheChannel()
     QCOMPARE(setPulse(*session, 5, 11, 11).status, SessionStatus::Done);
     QCOMPARE(received(*generatorEnd, 8), QByteArray("05001001"));
     std::optional<SessionOutcome> outcome;
-    session->setPulse(5, 22, 22, [&outcome](const SessionOutcome &result) { outcome = result; });
+    session->setPulse(kClient, 5, 22, 22,
+                      [&outcome](const SessionOutcome &result) { outcome = result; });
     QCOMPARE(received(*generatorEnd, 8), QByteArray("05002002"));
     QTest::qWait(replyDelayMs);
     QVERIFY(generatorEnd->write("ERR\r\n"));
@@ -271,9 +275,9 @@ void TestGeneratorSession::queuedCommandsAreAnsweredWhenTheSessionEnds()
 {
     QList<SessionStatus> answers;
     const auto record = [&answers](const SessionOutcome &result) { answers.append(result.status); };
-    session->save(record);
+    session->save(kClient, record);
     session->afterPending(record);
-    session->setPulse(1, 0, 0, record);
+    session->setPulse(kClient, 1, 0, 0, record);
     session.reset();
     QCOMPARE(answers, QList<SessionStatus>(3, SessionStatus::LinkDown));
 }
@@ -297,7 +301,7 @@ void TestGeneratorSession::hangUpDuringExchange()
 {
     session->setReplyTimeoutMs(1000);
     std::optional<SessionOutcome> outcome;
-    session->save([&outcome](const SessionOutcome &result) { outcome = result; });
+    session->save(kClient, [&outcome](const SessionOutcome &result) { outcome = result; });
     QCOMPARE(received(*generatorEnd, 3), QByteArray("SAV"));
     generatorEnd->hangUp();
     QTRY_VERIFY_WITH_TIMEOUT(outcome.has_value(), 500);

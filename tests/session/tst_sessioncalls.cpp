@@ -34,7 +34,7 @@ private slots:
 void TestSessionCalls::theLoopsEndAnswersEveryCaller()
 {
     PseudoTerminal generator;
-    SessionCalls calls(generator.devicePath(), 5000);
+    SessionCalls calls(QStringLiteral("test"), generator.devicePath(), 5000);
     // Served while the loop runs: sent, then waiting for a reply that never comes.
     auto waiting = onOtherThread([&] { return calls.save(); });
     QByteArray sent;
