@@ -21,6 +21,8 @@ packages=(cmake ninja-build g++ qt6-base-dev qt6-serialport-dev pkg-config rpcsv
 # The daemon's web pages (Qt HTTP Server's CMake package asks for Qt
 # WebSockets) and its announcements through avahi-daemon.
 packages+=(qt6-httpserver-dev qt6-websockets-dev libavahi-client-dev)
+# The host's record of each generator: Qt SQL's SQLite driver.
+packages+=(libqt6sql6-sqlite)
 has_display() { [[ -n ${DISPLAY:-} || -n ${WAYLAND_DISPLAY:-} ]]; }
 if [[ $mode == run ]] && ! has_display; then
     packages+=(xvfb xauth)
@@ -30,6 +32,8 @@ if [[ $mode == test ]]; then
     # The network daemon's tests drive it with clients written elsewhere, each
     # in a network namespace of its own.
     packages+=(python3 python3-pyvisa python3-pyvisa-py socat netcat-openbsd iproute2 util-linux)
+    # The record is checked with SQLite's own shell.
+    packages+=(sqlite3)
     # VXI-11's: a portmapper of their own and lxi-tools.
     packages+=(rpcbind lxi-tools)
     # The Tango device server, always built for the tests, and its client.

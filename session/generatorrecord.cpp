@@ -29,6 +29,10 @@ bool sameSteps(const std::optional<PulseSteps> &a, const std::optional<PulseStep
 
 QString defaultRecordPath()
 {
+    // A system service's own state folder (systemd's StateDirectory=).
+    const QString service = qEnvironmentVariable("STATE_DIRECTORY").section(u':', 0, 0);
+    if (QDir::isAbsolutePath(service))
+        return service + QStringLiteral("/record.sqlite");
     QString state = qEnvironmentVariable("XDG_STATE_HOME");
     // Only an absolute path counts, as the base directory rules say.
     if (!QDir::isAbsolutePath(state))

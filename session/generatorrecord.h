@@ -39,7 +39,9 @@ struct RecordSettings
     qint64 journalLimit = kDefaultJournalLimit;
 };
 
-// $XDG_STATE_HOME/kestrane/record.sqlite, ~/.local/state/... when unset.
+// record.sqlite in a system service's state folder ($STATE_DIRECTORY, set
+// by systemd), else $XDG_STATE_HOME/kestrane/record.sqlite, with
+// ~/.local/state when that is unset.
 QString defaultRecordPath();
 
 // What became of a frame from its reply alone, for a program that waits
