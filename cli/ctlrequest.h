@@ -2,6 +2,7 @@
 #define CTLREQUEST_H
 
 #include "common/result.h"
+#include "session/generatorrecord.h"
 
 #include <QString>
 #include <QStringList>
@@ -14,17 +15,26 @@ constexpr int kDefaultReplyTimeoutMs = 1000;
 // What one run of kestrane-ctl is asked to do.
 struct CtlRequest
 {
-    enum Command { List, Set, Save, Apply, Diagram };
+    enum Command { List, Set, Save, Apply, Diagram, Journal, Label, Setup };
+    enum SetupAction { ListSetups, ShowSetup, SaveSetup, DeleteSetup };
     Command command = List;
-    QString portName; // empty: the one generator found
+    QString portName;     // empty: the one generator found
+    QString serialNumber; // the record's generator, named by --serial
     bool dryRun = false;
     bool saveAfterApply = false;
     int replyTimeoutMs = kDefaultReplyTimeoutMs;
-    int channel = 0;
+    int channel = 0; // set, label; journal: 0 for every channel
     int delayPs = 0;
     int widthPs = 0;
     QString profilePath;
     QString outputPath; // diagram: the file to write; empty: stdout
+    RecordSettings record;
+    QString label;
+    SetupAction setupAction = ListSetups;
+    QString setupName; // setup; apply --setup
+    qint64 sinceMs = 0;   // journal
+    qint64 limit = 0;     // journal: 0 for every entry
+    bool json = false;    // journal
 };
 
 // Declares the tool's options (with --help and --version, which the caller

@@ -41,18 +41,20 @@ int drawProfileDiagram(const CtlRequest &request)
     const Result<QString> text = readChannelFile(path);
     if (!text)
         return fail(kExitUsage, text.error());
-    const Result<QList<ChannelRecord>> records = readProfile(path, text.value());
-    if (!records)
-        return fail(kExitUsage, records.error());
+    const Result<QList<ProfileChannel>> profile = readProfile(path, text.value());
+    if (!profile)
+        return fail(kExitUsage, profile.error());
     ChannelTimings channels;
-    for (const ChannelRecord &record : records.value()) {
+    ChannelLabels labels;
+    for (const auto &[record, label] : profile.value()) {
         const PlannedPulse pulse
                 = planPulse(record.delay, record.width, recordOrigin(path, record));
         if (!pulse.warning.isEmpty())
             warn(pulse.warning);
         channels[std::size_t(record.channel - 1)] = pulse.steps;
+        labels[std::size_t(record.channel - 1)] = label.value_or(QString());
     }
-    const QByteArray svg = renderTimingDiagram(channels);
+    const QByteArray svg = renderTimingDiagram(channels, labels);
     const Result<void> written
             = request.outputPath.isEmpty() ? writeOutput(svg) : writeFile(request.outputPath, svg);
     return written ? 0 : fail(kExitFailure, written.error());

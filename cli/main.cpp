@@ -2,12 +2,15 @@
 #include "cli/ctlrequest.h"
 #include "cli/diagramcommand.h"
 #include "cli/frameplan.h"
+#include "cli/recordcommands.h"
 
 #include "common/program.h"
+#include "device/commandframes.h"
 #include "device/exchange.h"
 #include "device/portdiscovery.h"
 #include "device/portopening.h"
 #include "pulse/channelrecords.h"
+#include "session/generatorrecord.h"
 
 #include <QCommandLineParser>
 #include <QCoreApplication>
@@ -36,9 +39,19 @@ int listPorts()
     return 0;
 }
 
+// What became of a frame, for the record's journal.
+FrameOutcome outcomeOf(const Result<FrameReply> &reply)
+{
+    if (!reply)
+        return FrameOutcome::Lost;
+    return reply->complete ? outcomeOfReply(reply->bytes) : FrameOutcome::NoReply;
+}
+
 // One line a frame on stdout, printed once its exchange is over; the run
-// stops at the first frame that fails.
-int sendFrames(QSerialPort &port, const QList<PlannedFrame> &frames, int replyTimeoutMs)
+// stops at the first frame that fails. Each frame goes to the record's
+// journal, and its label, when it has one, to the record.
+int sendFrames(QSerialPort &port, const QList<PlannedFrame> &frames, int replyTimeoutMs,
+               GeneratorRecord &record)
 {
     for (qsizetype index = 0; index < frames.size(); ++index) {
         const PlannedFrame &planned = frames[index];
@@ -53,9 +66,16 @@ int sendFrames(QSerialPort &port, const QList<PlannedFrame> &frames, int replyTi
         if (!unrequested->isEmpty())
             printLine(stderr, QStringLiteral("kestrane-ctl: before %1: unrequested bytes %2")
                                       .arg(name, quoted(unrequested.value())));
+        const qint64 ticket = record.frameSent(QStringLiteral("ctl"), planned.frame,
+                                               planned.channel, planned.steps);
         const Result<FrameReply> reply = exchangeFrameForReply(port, planned.frame, replyTimeoutMs);
+        record.frameSettled(ticket, reply ? reply->bytes : QByteArray(), outcomeOf(reply));
         if (!reply)
             return fail(kExitFailure, QStringLiteral("%1: %2").arg(name, reply.error()));
+        if (planned.label && !isRefusal(reply->bytes)) {
+            if (const Result<void> kept = record.setLabel(planned.channel, *planned.label); !kept)
+                warn(QStringLiteral("%1: the label is not kept: %2").arg(name, kept.error()));
+        }
         const Result<void> printed
                 = printOutput(planned.fields + QStringLiteral(" answer=") + quoted(reply->bytes));
         if (!printed)
@@ -69,6 +89,28 @@ int sendFrames(QSerialPort &port, const QList<PlannedFrame> &frames, int replyTi
     return 0;
 }
 
+// A profile's frames, or a setup's from the record.
+Result<QList<PlannedFrame>> planApply(const CtlRequest &request)
+{
+    if (request.setupName.isEmpty()) {
+        const Result<QString> profile = readChannelFile(request.profilePath);
+        if (!profile)
+            return Failure{profile.error()};
+        return planProfile(request.profilePath, profile.value());
+    }
+    const Result<std::optional<GeneratorKey>> generator = recordGenerator(request);
+    if (!generator || !generator.value())
+        return Failure{generator ? QStringLiteral("no generator attached") : generator.error()};
+    GeneratorRecord record(request.record);
+    record.setGenerator(*generator.value());
+    const Result<std::optional<Setup>> setup = record.setup(request.setupName);
+    if (!setup)
+        return Failure{setup.error()};
+    if (!setup.value())
+        return Failure{QStringLiteral("no setup \"%1\"").arg(request.setupName)};
+    return planSetup(*setup.value());
+}
+
 Result<QList<PlannedFrame>> plan(const CtlRequest &request)
 {
     switch (request.command) {
@@ -78,16 +120,12 @@ Result<QList<PlannedFrame>> plan(const CtlRequest &request)
     case CtlRequest::Save:
         return QList<PlannedFrame>{planSaveFrame()};
     case CtlRequest::Apply: {
-        const Result<QString> profile = readChannelFile(request.profilePath);
-        if (!profile)
-            return Failure{profile.error()};
-        Result<QList<PlannedFrame>> frames = planProfile(request.profilePath, profile.value());
+        Result<QList<PlannedFrame>> frames = planApply(request);
         if (frames && request.saveAfterApply)
             frames->append(planSaveFrame());
         return frames;
     }
-    case CtlRequest::List:
-    case CtlRequest::Diagram:
+    default:
         break;
     }
     return QList<PlannedFrame>();
@@ -110,6 +148,12 @@ int main(int argc, char *argv[])
         return listPorts();
     if (request->command == CtlRequest::Diagram)
         return drawProfileDiagram(request.value());
+    if (request->command == CtlRequest::Journal)
+        return printJournal(request.value());
+    if (request->command == CtlRequest::Label)
+        return labelChannel(request.value());
+    if (request->command == CtlRequest::Setup)
+        return useSetups(request.value());
 
     const Result<QList<PlannedFrame>> frames = plan(request.value());
     if (!frames)
@@ -134,5 +178,7 @@ int main(int argc, char *argv[])
     if (const Result<void> opened = openGeneratorPort(port, chosen->portName); !opened)
         return fail(kExitFailure,
                     QStringLiteral("cannot open %1: %2").arg(chosen->portName, opened.error()));
-    return sendFrames(port, frames.value(), request->replyTimeoutMs);
+    GeneratorRecord record(request->record);
+    record.setGenerator({chosen->serialNumber, chosen->portName});
+    return sendFrames(port, frames.value(), request->replyTimeoutMs, record);
 }

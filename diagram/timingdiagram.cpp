@@ -2,6 +2,7 @@
 
 #include <QXmlStreamWriter>
 
+#include <algorithm>
 #include <initializer_list>
 #include <utility>
 
@@ -19,6 +20,8 @@ constexpr double kRowHeight = 24;
 constexpr double kBarInset = 5;
 constexpr double kPlotBottom = kTop + kChannelCount * kRowHeight;
 constexpr double kWidth = kWidthColumnRight + 14;
+// Room for a label of 32 characters.
+constexpr double kLabelColumn = 230;
 constexpr double kHeight = kPlotBottom + 48;
 
 const char kPulseColour[] = "#1d5fa8";
@@ -124,11 +127,16 @@ void writeAxis(QXmlStreamWriter &xml)
          {{"fill", kMutedColour}});
 }
 
-void writeChannel(QXmlStreamWriter &xml, int channel, const std::optional<PulseSteps> &pulse)
+void writeChannel(QXmlStreamWriter &xml, int channel, const std::optional<PulseSteps> &pulse,
+                  const QString &label)
 {
     const double top = kTop + (channel - 1) * kRowHeight;
     const double middle = top + kRowHeight / 2;
-    const QString name = QStringLiteral("Channel %1").arg(channel);
+    QString name = QStringLiteral("Channel %1").arg(channel);
+    if (!label.isEmpty()) {
+        name += QStringLiteral(" (%1)").arg(label);
+        text(xml, -8, middle + 4, "end", label);
+    }
     text(xml, kPlotLeft - 10, middle + 4, "end", QStringLiteral("CH %1").arg(channel),
          {{"font-weight", "bold"}});
     if (!pulse) {
@@ -160,8 +168,11 @@ void writeChannel(QXmlStreamWriter &xml, int channel, const std::optional<PulseS
 
 } // namespace
 
-QByteArray renderTimingDiagram(const ChannelTimings &channels)
+QByteArray renderTimingDiagram(const ChannelTimings &channels, const ChannelLabels &labels)
 {
+    const bool labelled
+            = std::any_of(labels.begin(), labels.end(), [](const QString &l) { return !l.isEmpty(); });
+    const double width = kWidth + (labelled ? kLabelColumn : 0);
     QByteArray svg;
     QXmlStreamWriter xml(&svg);
     xml.setAutoFormatting(true);
@@ -170,23 +181,29 @@ QByteArray renderTimingDiagram(const ChannelTimings &channels)
     startElement(xml, "svg",
                  {{"xmlns", "http://www.w3.org/2000/svg"},
                   {"version", "1.1"},
-                  {"width", number(kWidth)},
+                  {"width", number(width)},
                   {"height", number(kHeight)},
-                  {"viewBox", QStringLiteral("0 0 %1 %2").arg(number(kWidth), number(kHeight))},
+                  {"viewBox", QStringLiteral("0 0 %1 %2").arg(number(width), number(kHeight))},
                   {"font-family", "sans-serif"},
                   {"font-size", "12"},
                   {"fill", "#1f2933"}});
     xml.writeTextElement(QStringLiteral("title"), QStringLiteral("Timing of the channels"));
     writeHatch(xml);
-    rect(xml, 0, 0, kWidth, kHeight, "#ffffff");
+    rect(xml, 0, 0, width, kHeight, "#ffffff");
+    // The drawing moves right of the labels' column.
+    if (labelled)
+        startElement(xml, "g", {{"transform", QStringLiteral("translate(%1)").arg(kLabelColumn)}});
     text(xml, kDelayColumnRight, kTop - 10, "end", QStringLiteral("delay ps"),
          {{"fill", kMutedColour}});
     text(xml, kWidthColumnRight, kTop - 10, "end", QStringLiteral("width ps"),
          {{"fill", kMutedColour}});
     writeGrid(xml);
     for (int channel = 1; channel <= kChannelCount; ++channel)
-        writeChannel(xml, channel, channels[std::size_t(channel - 1)]);
+        writeChannel(xml, channel, channels[std::size_t(channel - 1)],
+                     labels[std::size_t(channel - 1)]);
     writeAxis(xml);
+    if (labelled)
+        xml.writeEndElement();
     xml.writeEndElement();
     xml.writeEndDocument();
     return svg;

@@ -2,7 +2,6 @@
 
 #include <QDateTime>
 #include <QJsonValue>
-#include <QTimeZone>
 
 #include <array>
 
@@ -43,7 +42,7 @@ bool mayHoldSetting(FrameOutcome outcome)
 
 QString journalTime(qint64 timeMs)
 {
-    return QDateTime::fromMSecsSinceEpoch(timeMs, QTimeZone::utc()).toString(Qt::ISODateWithMs);
+    return QDateTime::fromMSecsSinceEpoch(timeMs).toUTC().toString(Qt::ISODateWithMs);
 }
 
 QJsonObject journalEntryJson(const JournalEntry &entry, const QString &generator)

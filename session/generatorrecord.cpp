@@ -47,6 +47,37 @@ FrameOutcome outcomeOfReply(const QByteArray &reply)
     return reply.isEmpty() ? FrameOutcome::NoReply : FrameOutcome::Ok;
 }
 
+Result<JournalReading> readJournal(const QString &path, const QList<GeneratorKey> &generators,
+                                   JournalQuery query)
+{
+    const Result<std::unique_ptr<RecordStore>> store = RecordStore::openForReading(path);
+    if (!store)
+        return Failure{store.error()};
+    const auto known = store.value()->generators();
+    if (!known)
+        return Failure{known.error()};
+    JournalReading reading;
+    for (const auto &[id, key] : known.value()) {
+        const bool named = std::any_of(generators.begin(), generators.end(),
+                                       [&key = key](const GeneratorKey &wanted) {
+                                           return wanted.serialNumber.isEmpty()
+                                                          ? key.portPath == wanted.portPath
+                                                          : key.serialNumber == wanted.serialNumber;
+                                       });
+        if (generators.isEmpty() || named) {
+            reading.generatorNames.insert(id, key.text());
+            query.generators.append(id);
+        }
+    }
+    if (query.generators.isEmpty())
+        return reading;
+    const Result<QList<JournalEntry>> entries = store.value()->journal(query);
+    if (!entries)
+        return Failure{entries.error()};
+    reading.entries = entries.value();
+    return reading;
+}
+
 GeneratorRecord::GeneratorRecord(const RecordSettings &settings, QObject *parent) :
     QObject(parent),
     settings{settings.enabled, settings.path.isEmpty() ? defaultRecordPath() : settings.path,

@@ -23,6 +23,7 @@
 #include "record/journalentry.h"
 #include "record/recordstore.h"
 
+#include <QHash>
 #include <QObject>
 #include <QString>
 
@@ -47,6 +48,17 @@ QString defaultRecordPath();
 // What became of a frame from its reply alone, for a program that waits
 // for it once: a refusal, no reply, or else ok.
 FrameOutcome outcomeOfReply(const QByteArray &reply);
+
+// What a program reads of the journal without driving a generator: the
+// entries of the generators named (every generator's when none is), and
+// each generator's name for people ("serial 2065327A5344").
+struct JournalReading
+{
+    QList<JournalEntry> entries;
+    QHash<qint64, QString> generatorNames;
+};
+Result<JournalReading> readJournal(const QString &path, const QList<GeneratorKey> &generators,
+                                   JournalQuery query);
 
 class GeneratorRecord : public QObject
 {
