@@ -134,8 +134,8 @@ Result<CtlRequest> withArguments(CtlRequest request, const QStringList &argument
             request.profilePath = arguments.value(2);
             return request;
         }
-        return Failure{QStringLiteral("setup takes list, show, save or delete, not \"%1\"")
-                               .arg(action)};
+        return Failure{
+                QStringLiteral("setup takes list, show, save or delete, not \"%1\"").arg(action)};
     }
     case CtlRequest::Set:
         break;
@@ -175,9 +175,9 @@ Result<CtlRequest> withCommand(CtlRequest request, const QStringList &words)
                                          : QStringLiteral("unknown command \"%1\"").arg(command)};
     request.command = form->command;
     // apply takes a profile, or --setup instead.
-    const qsizetype wanted
-            = form->command == CtlRequest::Apply && !request.setupName.isEmpty() ? 0
-                                                                                  : form->arguments;
+    const qsizetype wanted = form->command == CtlRequest::Apply && !request.setupName.isEmpty()
+                                     ? 0
+                                     : form->arguments;
     if (wanted >= 0 && arguments.size() != wanted)
         return Failure{QStringLiteral("%1 takes %2 argument(s), not %3")
                                .arg(command)
@@ -239,7 +239,8 @@ Result<CtlRequest> parseCtlRequest(QCommandLineParser &parser, const QStringList
         request.sinceMs = since.value();
     }
     if (parser.isSet("channel")) {
-        const Result<int> channel = readNumber(parser.value("channel"), 1, kChannelCount, "--channel");
+        const Result<int> channel
+                = readNumber(parser.value("channel"), 1, kChannelCount, "--channel");
         if (!channel)
             return Failure{channel.error()};
         request.channel = channel.value();

@@ -31,10 +31,10 @@ struct CtlRequest
     RecordSettings record;
     QString label;
     SetupAction setupAction = ListSetups;
-    QString setupName; // setup; apply --setup
-    qint64 sinceMs = 0;   // journal
-    qint64 limit = 0;     // journal: 0 for every entry
-    bool json = false;    // journal
+    QString setupName;  // setup; apply --setup
+    qint64 sinceMs = 0; // journal
+    qint64 limit = 0;   // journal: 0 for every entry
+    bool json = false;  // journal
 };
 
 // Declares the tool's options (with --help and --version, which the caller

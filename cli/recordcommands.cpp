@@ -104,8 +104,8 @@ int printJournal(const CtlRequest &request)
     for (const JournalEntry &entry : reading->entries) {
         const QString generatorName = reading->generatorNames.value(entry.generator);
         if (request.json) {
-            lines.append(QString::fromUtf8(
-                    QJsonDocument(journalEntryJson(entry, generatorName)).toJson(QJsonDocument::Compact)));
+            lines.append(QString::fromUtf8(QJsonDocument(journalEntryJson(entry, generatorName))
+                                                   .toJson(QJsonDocument::Compact)));
             continue;
         }
         const auto ps = [&entry](int PulseSteps::*steps) {
@@ -150,18 +150,20 @@ int useSetups(const CtlRequest &request)
         const Result<QString> text = readChannelFile(request.profilePath);
         if (!text)
             return fail(kExitUsage, text.error());
-        const Result<QList<ProfileChannel>> profile = readProfile(request.profilePath, text.value());
+        const Result<QList<ProfileChannel>> profile
+                = readProfile(request.profilePath, text.value());
         if (!profile)
             return fail(kExitUsage, profile.error());
         for (const auto &[entry, label] : profile.value()) {
-            const PlannedPulse pulse = planPulse(entry.delay, entry.width,
-                                                 recordOrigin(request.profilePath, entry));
+            const PlannedPulse pulse
+                    = planPulse(entry.delay, entry.width, recordOrigin(request.profilePath, entry));
             if (!pulse.warning.isEmpty())
                 warn(pulse.warning);
             channels.append({entry.channel, pulse.steps, label.value_or(QString())});
         }
-        std::sort(channels.begin(), channels.end(),
-                  [](const SetupChannel &a, const SetupChannel &b) { return a.channel < b.channel; });
+        std::sort(
+                channels.begin(), channels.end(),
+                [](const SetupChannel &a, const SetupChannel &b) { return a.channel < b.channel; });
     }
     const Result<std::unique_ptr<GeneratorRecord>> opened = generatorRecord(request);
     if (!opened)

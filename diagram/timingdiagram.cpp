@@ -170,8 +170,8 @@ void writeChannel(QXmlStreamWriter &xml, int channel, const std::optional<PulseS
 
 QByteArray renderTimingDiagram(const ChannelTimings &channels, const ChannelLabels &labels)
 {
-    const bool labelled
-            = std::any_of(labels.begin(), labels.end(), [](const QString &l) { return !l.isEmpty(); });
+    const bool labelled = std::any_of(labels.begin(), labels.end(),
+                                      [](const QString &l) { return !l.isEmpty(); });
     const double width = kWidth + (labelled ? kLabelColumn : 0);
     QByteArray svg;
     QXmlStreamWriter xml(&svg);

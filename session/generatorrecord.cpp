@@ -58,12 +58,11 @@ Result<JournalReading> readJournal(const QString &path, const QList<GeneratorKey
         return Failure{known.error()};
     JournalReading reading;
     for (const auto &[id, key] : known.value()) {
-        const bool named = std::any_of(generators.begin(), generators.end(),
-                                       [&key = key](const GeneratorKey &wanted) {
-                                           return wanted.serialNumber.isEmpty()
-                                                          ? key.portPath == wanted.portPath
-                                                          : key.serialNumber == wanted.serialNumber;
-                                       });
+        const bool named = std::any_of(
+                generators.begin(), generators.end(), [&key = key](const GeneratorKey &wanted) {
+                    return wanted.serialNumber.isEmpty() ? key.portPath == wanted.portPath
+                                                         : key.serialNumber == wanted.serialNumber;
+                });
         if (generators.isEmpty() || named) {
             reading.generatorNames.insert(id, key.text());
             query.generators.append(id);
@@ -381,6 +380,7 @@ Result<bool> GeneratorRecord::deleteSetup(const QString &name)
 
 Result<QList<JournalEntry>> GeneratorRecord::recentJournal(int count)
 {
+    flush(); // what became of the last frames, rather than "lost"
     RecordStore *usable = usableStore(Use::Reading);
     if (usable == nullptr || generatorId == 0)
         return unavailable();

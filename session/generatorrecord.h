@@ -104,6 +104,8 @@ public:
     // This generator's last `count` entries, oldest first.
     Result<QList<JournalEntry>> recentJournal(int count);
 
+    // Whether the program keeps a record at all (not with --no-record).
+    bool isKept() const { return settings.enabled; }
     // Why the record does not work, or empty.
     QString problem() const { return currentProblem; }
     // Counts the times the record stopped working, for front ends that tell

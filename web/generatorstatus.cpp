@@ -1,13 +1,14 @@
 #include "web/generatorstatus.h"
 
 #include "instrument/generatorlock.h"
+#include "session/generatorrecord.h"
 #include "session/generatorsession.h"
 
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
 
-GeneratorStatus readGeneratorStatus(const GeneratorSession &session, const GeneratorLock &lock,
+GeneratorStatus readGeneratorStatus(GeneratorSession &session, const GeneratorLock &lock,
                                     const ServedInstrument &instrument, const QHostAddress &host)
 {
     GeneratorStatus status;
@@ -25,7 +26,36 @@ GeneratorStatus readGeneratorStatus(const GeneratorSession &session, const Gener
         status.resources.append(QStringLiteral("TCPIP::%1::inst0::INSTR").arg(hostName));
     for (int channel = 1; channel <= kChannelCount; ++channel)
         status.channels[channel - 1] = session.channel(channel);
+    // What the record cannot give is shown as missing; its problem says why.
+    GeneratorRecord &record = session.record();
+    status.recordKept = record.isKept();
+    status.recordProblem = record.problem();
+    if (const Result<std::array<QString, kChannelCount>> labels = record.labels())
+        status.labels = labels.value();
+    if (const Result<QStringList> setups = record.setupNames())
+        status.setups = setups.value();
+    if (const Result<QList<JournalEntry>> journal = record.recentJournal(kStatusJournalEntries))
+        status.journal = journal.value();
     return status;
+}
+
+namespace {
+
+QJsonArray entriesJson(const QList<JournalEntry> &entries)
+{
+    QJsonArray array;
+    for (const JournalEntry &entry : entries)
+        array.append(journalEntryJson(entry));
+    return array;
+}
+
+} // namespace
+
+QByteArray journalJson(GeneratorSession &session, int count)
+{
+    const Result<QList<JournalEntry>> journal = session.record().recentJournal(count);
+    return QJsonDocument(entriesJson(journal ? journal.value() : QList<JournalEntry>()))
+            .toJson(QJsonDocument::Compact);
 }
 
 QByteArray statusJson(const GeneratorStatus &status)
@@ -37,6 +67,7 @@ QByteArray statusJson(const GeneratorStatus &status)
                 {"channel", index + 1},
                 {"delayPs", steps ? QJsonValue(steps->delaySteps * kStepPs) : QJsonValue()},
                 {"widthPs", steps ? QJsonValue(steps->widthSteps * kStepPs) : QJsonValue()},
+                {"label", status.labels[size_t(index)]},
         });
     }
     const QJsonObject object{
@@ -49,6 +80,9 @@ QByteArray statusJson(const GeneratorStatus &status)
             {"lockOwner", status.lockOwner.isEmpty() ? QJsonValue() : QJsonValue(status.lockOwner)},
             {"resources", QJsonArray::fromStringList(status.resources)},
             {"channels", channels},
+            {"record", QJsonObject{{"kept", status.recordKept}, {"problem", status.recordProblem}}},
+            {"setups", QJsonArray::fromStringList(status.setups)},
+            {"journal", entriesJson(status.journal)},
     };
     return QJsonDocument(object).toJson(QJsonDocument::Compact);
 }

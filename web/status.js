@@ -48,9 +48,51 @@ function showChannels(channels) {
     const row = table.tBodies[0].rows[index];
     const known = channel.delayPs !== null;
     row.classList.toggle('unknown', !known);
-    setText(row.cells[1], known ? String(channel.delayPs) : table.dataset.empty);
-    setText(row.cells[2], known ? String(channel.widthPs) : table.dataset.empty);
+    setText(row.cells[1], channel.label);
+    setText(row.cells[2], known ? String(channel.delayPs) : table.dataset.empty);
+    setText(row.cells[3], known ? String(channel.widthPs) : table.dataset.empty);
   });
+}
+
+function showRecord(record) {
+  show('record', !record.kept ? 'not kept'
+      : record.problem === '' ? 'kept' : `not working: ${record.problem}`);
+}
+
+// Lists and tables are rebuilt only when they changed.
+let shownSetups = null;
+let shownJournal = null;
+
+function showSetups(setups) {
+  const text = JSON.stringify(setups);
+  if (text === shownSetups) {
+    return;
+  }
+  document.getElementById('setups').replaceChildren(...setups.map((name) => {
+    const item = document.createElement('li');
+    item.textContent = name;
+    return item;
+  }));
+  shownSetups = text;
+}
+
+function showJournal(journal) {
+  const text = JSON.stringify(journal);
+  if (text === shownJournal) {
+    return;
+  }
+  const ps = (value) => (value === null ? '' : String(value));
+  document.getElementById('journal').tBodies[0].replaceChildren(...journal.map((entry) => {
+    const row = document.createElement('tr');
+    for (const cell of [entry.time, entry.client, ps(entry.channel), ps(entry.delayPs),
+      ps(entry.widthPs), entry.frame, entry.reply, entry.outcome]) {
+      const data = document.createElement('td');
+      data.textContent = cell;
+      row.append(data);
+    }
+    return row;
+  }));
+  shownJournal = text;
 }
 
 async function fetchOk(path) {
@@ -81,6 +123,9 @@ async function refresh() {
     show('lock-owner', status.lockOwner ?? '');
     showResources(status.resources);
     showChannels(status.channels);
+    showRecord(status.record);
+    showSetups(status.setups);
+    showJournal(status.journal);
     if (diagram) {
       document.getElementById('diagram').replaceChildren(diagram);
     }

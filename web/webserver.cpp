@@ -165,8 +165,12 @@ WebServer::Reply WebServer::replyTo(const QString &path, const QHostAddress &loc
         return {Status::Ok, "text/html; charset=utf-8", statusPage(status())};
     if (path == QLatin1String("/status.json"))
         return {Status::Ok, "application/json", statusJson(status())};
-    if (path == QLatin1String("/timing.svg"))
-        return {Status::Ok, "image/svg+xml", renderTimingDiagram(status().channels)};
+    if (path == QLatin1String("/timing.svg")) {
+        const GeneratorStatus now = status();
+        return {Status::Ok, "image/svg+xml", renderTimingDiagram(now.channels, now.labels)};
+    }
+    if (path == QLatin1String("/journal.json"))
+        return {Status::Ok, "application/json", journalJson(session, kJournalJsonEntries)};
     if (path == QLatin1String("/lxi/identification")) {
         const QString homepage = QStringLiteral("http://%1:%2/")
                                          .arg(hostText(localAddress), QString::number(localPort));

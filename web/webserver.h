@@ -19,6 +19,7 @@ class WebConnections;
 //   /                    the status page (web/statuspage.h)
 //   /status.json         the same, machine-readable (web/generatorstatus.h)
 //   /timing.svg          the timing diagram (diagram/timingdiagram.h)
+//   /journal.json        the record's last journal entries
 //   /lxi/identification  the identification document (web/identification.h)
 //   /status.js, /status.css  the page's script and style
 // Each answer reflects every command queued on the session before the

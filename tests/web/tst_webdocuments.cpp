@@ -52,20 +52,40 @@ private slots:
 // The documented format, byte for byte.
 void TestWebDocuments::jsonNamesEveryField()
 {
-    const QByteArray json = statusJson(sampleStatus());
+    GeneratorStatus status = sampleStatus();
+    status.labels.front() = QStringLiteral("pump \"1\"");
+    status.recordKept = true;
+    status.setups = QStringList{QStringLiteral("scan")};
+    JournalEntry entry;
+    entry.timeMs = 1796770564624;
+    entry.program = QStringLiteral("kestrane-scpid");
+    entry.client = QStringLiteral("socket 127.0.0.1:1 connection 1");
+    entry.frame = QStringLiteral("SAV");
+    entry.reply = QStringLiteral("OK\\r\\n");
+    entry.outcome = FrameOutcome::Ok;
+    status.journal = {entry};
+    const QByteArray json = statusJson(status);
     QString unknownChannels;
     for (int channel = 2; channel < kChannelCount; ++channel)
-        unknownChannels += QStringLiteral("{\"channel\":%1,\"delayPs\":null,\"widthPs\":null},")
-                                   .arg(channel);
+        unknownChannels
+                += QStringLiteral(
+                           "{\"channel\":%1,\"delayPs\":null,\"label\":\"\",\"widthPs\":null},")
+                           .arg(channel);
     QCOMPARE(json,
-             QStringLiteral("{\"channels\":[{\"channel\":1,\"delayPs\":1001,\"widthPs\":2002},%1"
-                            "{\"channel\":16,\"delayPs\":5621,\"widthPs\":0}],"
+             QStringLiteral("{\"channels\":[{\"channel\":1,\"delayPs\":1001,"
+                            "\"label\":\"pump \\\"1\\\"\",\"widthPs\":2002},%1"
+                            "{\"channel\":16,\"delayPs\":5621,\"label\":\"\",\"widthPs\":0}],"
+                            "\"journal\":[{\"channel\":null,\"client\":\"socket 127.0.0.1:1 "
+                            "connection 1\",\"delayPs\":null,\"frame\":\"SAV\",\"outcome\":\"ok\","
+                            "\"program\":\"kestrane-scpid\",\"reply\":\"OK\\\\r\\\\n\","
+                            "\"time\":\"2026-12-08T22:56:04.624Z\",\"widthPs\":null}],"
                             "\"link\":{\"problem\":\"the generator hung up\",\"up\":false},"
                             "\"lockOwner\":null,"
                             "\"manufacturer\":\"Kestrane\",\"model\":\"kestrane-scpid\","
                             "\"port\":\"/dev/ttyACM0\","
+                            "\"record\":{\"kept\":true,\"problem\":\"\"},"
                             "\"resources\":[\"TCPIP::127.0.0.1::5025::SOCKET\"],"
-                            "\"serialNumber\":\"A1\",\"version\":\"1.0.0\"}")
+                            "\"serialNumber\":\"A1\",\"setups\":[\"scan\"],\"version\":\"1.0.0\"}")
                      .arg(unknownChannels)
                      .toUtf8());
 }
@@ -91,8 +111,7 @@ void TestWebDocuments::resourcesNameTheAddressReached()
     QFETCH(bool, vxi11);
     QFETCH(QStringList, resources);
 
-    const GeneratorSession session(QStringLiteral("/dev/null"),
-                                   [] { return QList<PortDescription>{}; });
+    GeneratorSession session(QStringLiteral("/dev/null"), [] { return QList<PortDescription>{}; });
     const ServedInstrument instrument{"Kestrane", "kestrane-scpid", "1.0.0", 5025, vxi11};
     const GeneratorLock lock;
     const GeneratorStatus status
@@ -142,14 +161,19 @@ void TestWebDocuments::pageShowsTextAsText()
     status.port = port;
     status.serialNumber = serialNumber;
     status.linkProblem = linkProblem;
+    status.labels[0] = QStringLiteral("<script>alert(1)</script>");
+    status.setups = QStringList{QStringLiteral("<img src=x>")};
     const QByteArray page = statusPage(status);
     for (const QByteArray &text : shown)
         QVERIFY2(page.contains(text), text.constData());
     QCOMPARE(page.count("<script"), 1);
     QCOMPARE(page.count("<img"), 0);
-    QVERIFY(page.contains("<tr><th>1</th><td>1001</td><td>2002</td></tr>"));
-    QVERIFY(page.contains("<tr class=\"unknown\"><th>2</th><td>unknown</td><td>unknown</td></tr>"));
-    QVERIFY(page.contains(renderTimingDiagram(status.channels)));
+    QVERIFY(page.contains("<tr><th>1</th><td class=\"label\">&lt;script&gt;alert(1)&lt;/script&gt;"
+                          "</td><td>1001</td><td>2002</td></tr>"));
+    QVERIFY(page.contains("<tr class=\"unknown\"><th>2</th><td class=\"label\"></td>"
+                          "<td>unknown</td><td>unknown</td></tr>"));
+    QVERIFY(page.contains("<li>&lt;img src=x&gt;</li>"));
+    QVERIFY(page.contains(renderTimingDiagram(status.channels, status.labels)));
 }
 
 void TestWebDocuments::identificationListsTheResources()

@@ -12,6 +12,7 @@ import unittest
 import pyvisa
 from selenium import webdriver
 from selenium.webdriver.chrome.service import Service
+from selenium.common.exceptions import NoAlertPresentException
 from selenium.webdriver.common.by import By
 
 from scpidprocesses import Daemon, Simulator, wait_until
@@ -23,7 +24,7 @@ CHROMIUM_FLAGS = ["--headless=new", "--no-sandbox", "--disable-gpu", "--disable-
 # Set when channel 1's delay shows, on the page's own clock (ms since the epoch).
 WATCH_CHANNEL_1 = """
 window.channel1ShownAt = null;
-const cell = document.getElementById('channels').tBodies[0].rows[0].cells[1];
+const cell = document.getElementById('channels').tBodies[0].rows[0].cells[2];
 new MutationObserver(() => {
   if (cell.textContent === arguments[0] && window.channel1ShownAt === null) {
     window.channel1ShownAt = Date.now();
@@ -67,7 +68,13 @@ class StatusPage(unittest.TestCase):
     def table(self):
         return [tuple(row) for row in self.browser.execute_script(
             "return Array.from(document.querySelectorAll('#channels tbody tr'),"
-            " (row) => Array.from(row.querySelectorAll('td'), (cell) => cell.textContent))")]
+            " (row) => Array.from(row.querySelectorAll('td:not(.label)'),"
+            " (cell) => cell.textContent))")]
+
+    def labels(self):
+        return self.browser.execute_script(
+            "return Array.from(document.querySelectorAll('#channels td.label'),"
+            " (cell) => cell.textContent)")
 
     def diagram_titles(self):
         return self.browser.execute_script(
@@ -101,6 +108,20 @@ class StatusPage(unittest.TestCase):
               f"{shown_ms - set_at_ms:.0f} ms after it was made", file=sys.stderr)
         if os.environ.get("KESTRANE_PAGE_SCREENSHOT"):
             self.browser.save_screenshot(os.environ["KESTRANE_PAGE_SCREENSHOT"])
+
+        # A label is text wherever the page shows it, never markup.
+        label = "<script>alert(1)</script>"
+        generator.write(f'PULS1:LAB "{label}"')
+        self.assertTrue(wait_until(lambda: self.labels()[0] == label, 2))
+        self.assertTrue(wait_until(
+            lambda: f"Channel 1 ({label}): delay 1001 ps, width 2002 ps" in self.diagram_titles(),
+            2))
+        self.assertEqual(self.browser.execute_script(
+            "return document.querySelectorAll('#channels script, #diagram script').length"), 0)
+        self.assertRaises(NoAlertPresentException, lambda: self.browser.switch_to.alert.text)
+        self.browser.refresh()
+        self.assertEqual(self.labels()[0], label)
+        self.assertRaises(NoAlertPresentException, lambda: self.browser.switch_to.alert.text)
 
         simulator.stop()  # hangs up as an unplugged generator would
         self.assertTrue(wait_until(lambda: self.text("link") == "down", 2))

@@ -124,7 +124,7 @@ class Pages(WebTest):
             while answers.count(b"HTTP/1.1 200") < 2:
                 answers += web.recv(65536)
         status, css = answers.split(b"HTTP/1.1 200")[1:]
-        self.assertIn(b'{"channel":2,"delayPs":1001,"widthPs":1001}', status)
+        self.assertIn(b'{"channel":2,"delayPs":1001,"label":"","widthPs":1001}', status)
         self.assertIn(b"text/css", css)
         self.assertNotRegex(self.daemon.log(), "QIODevice|QHttpServer|QTcpSocket")
 
