@@ -1,12 +1,13 @@
 #include "app/commandline.h"
 
 #include "device/portdiscovery.h"
+#include "session/recordoptions.h"
 
 #include <QCommandLineParser>
 #include <QCoreApplication>
 
-Result<QStringList> namedPortsFromCommandLine(QCommandLineParser &parser,
-                                              const QStringList &arguments)
+Result<WindowOptions> windowOptionsFromCommandLine(QCommandLineParser &parser,
+                                                   const QStringList &arguments)
 {
     parser.setApplicationDescription(QCoreApplication::translate(
             "main", "Sets each channel's delay and pulse width of a Kestrane pulse generator."));
@@ -20,14 +21,19 @@ Result<QStringList> namedPortsFromCommandLine(QCommandLineParser &parser,
                                         "/dev/serial/by-id name). May be repeated."),
             QStringLiteral("path"));
     parser.addOption(port);
+    addRecordOptions(parser);
 
     if (!parser.parse(arguments))
         return Failure{parser.errorText()};
     if (!parser.positionalArguments().isEmpty())
         return Failure{QStringLiteral("unexpected argument \"%1\"")
                                .arg(parser.positionalArguments().constFirst())};
-    QStringList named;
+    WindowOptions options;
     for (const QString &name : parser.values(port))
-        named.append(resolvePortName(name));
-    return named;
+        options.namedPorts.append(resolvePortName(name));
+    const Result<RecordSettings> record = recordSettingsFrom(parser);
+    if (!record)
+        return Failure{record.error()};
+    options.record = record.value();
+    return options;
 }

@@ -59,6 +59,10 @@ void Dialog::on_pbConnect_clicked()
         qCritical() << "Fatal error: Can't open device";
         std::exit(EXIT_FAILURE);
     }
+    // Opened only now: the window's start-up does not wait for it.
+    record = new GeneratorRecord(recordSettings, this);
+    if (const Result<PortDescription> chosen = chooseGeneratorPort(portName, listPorts()))
+        record->setGenerator({chosen->serialNumber, chosen->portName});
     const QList<QWidget *> portWidgets{ui->cbPortList, ui->pbConnect, ui->pbUpdate, ui->lPort};
     for (QWidget *widget : portWidgets)
         widget->setEnabled(false);
@@ -79,10 +83,17 @@ void Dialog::on_pbSet_clicked()
 
     const QByteArray command = buildSetCommand(channel, steps.delaySteps, steps.widthSteps);
     qDebug() << "string result" << command;
-    exchangeCommand(*port, command);
+    exchange(command, channel, steps);
 }
 
 void Dialog::on_pbSave_clicked()
 {
-    exchangeCommand(*port, kSaveCommand);
+    exchange(kSaveCommand, 0, std::nullopt);
+}
+
+void Dialog::exchange(const QByteArray &frame, int channel, std::optional<PulseSteps> steps)
+{
+    const qint64 ticket = record->frameSent(QStringLiteral("window"), frame, channel, steps);
+    const QByteArray reply = exchangeCommand(*port, frame);
+    record->frameSettled(ticket, reply, outcomeOfReply(reply));
 }

@@ -2,6 +2,7 @@
 #define DIALOG_H
 
 #include "device/portdiscovery.h"
+#include "session/generatorrecord.h"
 
 #include <QDialog>
 
@@ -24,6 +25,10 @@ public:
     explicit Dialog(PortLister listPorts, QStringList namedPorts = {}, QWidget *parent = nullptr);
     ~Dialog() override;
 
+    // Journal every frame in the host's record from the next Connect on,
+    // which opens it; without this call the window keeps none.
+    void keepRecord(const RecordSettings &settings) { recordSettings = settings; }
+
 private slots:
     void on_pbUpdate_clicked();
     void on_pbConnect_clicked();
@@ -31,10 +36,15 @@ private slots:
     void on_pbSave_clicked();
 
 private:
+    // One exchange, kept in the journal.
+    void exchange(const QByteArray &frame, int channel, std::optional<PulseSteps> steps);
+
     Ui_Dialog *ui;
     QSerialPort *port;
     PortLister listPorts;
     QStringList namedPorts;
+    RecordSettings recordSettings{false, {}, 0};
+    GeneratorRecord *record = nullptr; // from Connect on
 };
 
 #endif // DIALOG_H

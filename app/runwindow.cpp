@@ -13,11 +13,12 @@ int runWindow(QApplication &app)
     setProgramIdentity(QStringLiteral("kestrane"));
 
     QCommandLineParser parser;
-    const Result<QStringList> namedPorts = namedPortsFromCommandLine(parser, app.arguments());
-    if (const std::optional<int> exitCode = commandLineExit(parser, namedPorts.error()))
+    const Result<WindowOptions> options = windowOptionsFromCommandLine(parser, app.arguments());
+    if (const std::optional<int> exitCode = commandLineExit(parser, options.error()))
         return *exitCode;
 
-    Dialog dialog(systemPorts, namedPorts.value());
+    Dialog dialog(systemPorts, options->namedPorts);
+    dialog.keepRecord(options->record);
     dialog.show();
     return app.exec();
 }

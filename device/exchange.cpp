@@ -29,10 +29,11 @@ QByteArray transferFrame(QSerialPort &port, const QByteArray &frame)
     return port.readAll();
 }
 
-void exchangeCommand(QSerialPort &port, const QByteArray &frame)
+QByteArray exchangeCommand(QSerialPort &port, const QByteArray &frame)
 {
-    const QString reply = QString::fromUtf8(transferFrame(port, frame));
-    qDebug() << "answer: " << reply;
+    const QByteArray reply = transferFrame(port, frame);
+    qDebug() << "answer: " << QString::fromUtf8(reply);
+    return reply;
 }
 
 Result<FrameReply> exchangeFrameForReply(QSerialPort &port, const QByteArray &frame, int timeoutMs)

@@ -18,8 +18,9 @@ constexpr int kReplyTimeoutMs = 100;
 // is checked: the generator's replies have no defined meaning.
 QByteArray transferFrame(QSerialPort &port, const QByteArray &frame);
 
-// One exchange whose reply goes to the debug log, decoded as UTF-8.
-void exchangeCommand(QSerialPort &port, const QByteArray &frame);
+// One exchange whose reply goes to the debug log, decoded as UTF-8; returns
+// the reply as received.
+QByteArray exchangeCommand(QSerialPort &port, const QByteArray &frame);
 
 // A frame's reply as a script needs it: the device's answer line.
 struct FrameReply

@@ -475,10 +475,10 @@ void TestDialog::commandLine()
     QFETCH(bool, accepted);
 
     QCommandLineParser parser;
-    const Result<QStringList> result = namedPortsFromCommandLine(parser, arguments);
+    const Result<WindowOptions> result = windowOptionsFromCommandLine(parser, arguments);
     QCOMPARE(result.ok(), accepted);
     if (accepted)
-        QCOMPARE(result.value(), named);
+        QCOMPARE(result->namedPorts, named);
     else
         QVERIFY(!result.error().isEmpty());
 }
