@@ -40,6 +40,16 @@ bool mayHoldSetting(FrameOutcome outcome)
     return outcome != FrameOutcome::Refused;
 }
 
+void applyFrame(GeneratorSettings &settings, const JournalEntry &entry)
+{
+    if (!mayHoldSetting(entry.outcome))
+        return;
+    if (entry.steps && entry.channel >= 1 && entry.channel <= kChannelCount)
+        settings.last[size_t(entry.channel - 1)] = entry.steps;
+    else if (!entry.steps)
+        settings.saved = settings.last;
+}
+
 QString journalTime(qint64 timeMs)
 {
     return QDateTime::fromMSecsSinceEpoch(timeMs).toUTC().toString(Qt::ISODateWithMs);

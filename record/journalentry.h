@@ -1,11 +1,13 @@
 #ifndef JOURNALENTRY_H
 #define JOURNALENTRY_H
 
+#include "pulse/channelrecords.h"
 #include "pulse/pulsesteps.h"
 
 #include <QJsonObject>
 #include <QString>
 
+#include <array>
 #include <optional>
 
 // What became of a frame sent to the generator.
@@ -37,6 +39,20 @@ struct JournalEntry
     QString reply; // escaped: "OK\\r\\n"
     FrameOutcome outcome = FrameOutcome::Lost;
 };
+
+// What the journal tells of a generator's settings: each channel's last
+// setting that it did not refuse, and the settings as they stood at its
+// last save that it did not refuse. Unknown where nothing tells.
+struct GeneratorSettings
+{
+    std::array<std::optional<PulseSteps>, kChannelCount> last;
+    std::array<std::optional<PulseSteps>, kChannelCount> saved;
+};
+
+// The settings once the frame's outcome is known: a set frame the
+// generator may hold sets its channel's last setting, a save it may hold
+// saves the last settings, a refused frame changes nothing.
+void applyFrame(GeneratorSettings &settings, const JournalEntry &entry);
 
 // "2026-12-08T14:32:05.123Z".
 QString journalTime(qint64 timeMs);

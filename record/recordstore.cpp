@@ -18,6 +18,7 @@ const char *const kMigrations[] = {
         "  id INTEGER PRIMARY KEY,"
         "  serial TEXT NOT NULL,"
         "  port TEXT NOT NULL,"
+        "  settings_through INTEGER NOT NULL DEFAULT 0,"
         "  UNIQUE (serial, port));"
         "CREATE TABLE journal ("
         "  id INTEGER PRIMARY KEY,"
@@ -76,6 +77,11 @@ Failure<> failure(const QString &what, const QSqlError &error)
 QVariant orNull(const std::optional<int> &value)
 {
     return value ? QVariant(*value) : QVariant(QMetaType(QMetaType::Int));
+}
+
+QVariant part(const std::optional<PulseSteps> &steps, int PulseSteps::*of)
+{
+    return orNull(steps ? std::optional((*steps).*of) : std::nullopt);
 }
 
 std::optional<PulseSteps> stepsFrom(const QVariant &delay, const QVariant &width)
@@ -149,16 +155,9 @@ RecordStore::RecordStore(QString connectionName, QString path, qint64 journalLim
 RecordStore::~RecordStore()
 {
     preparedChanges.clear();
-    {
-        QSqlDatabase database = QSqlDatabase::database(connectionName, false);
-        database.close();
-    }
+    database.close();
+    database = QSqlDatabase();
     QSqlDatabase::removeDatabase(connectionName);
-}
-
-QSqlDatabase RecordStore::database() const
-{
-    return QSqlDatabase::database(connectionName, false);
 }
 
 Result<std::unique_ptr<RecordStore>> RecordStore::open(const QString &path, qint64 journalLimit)
@@ -188,7 +187,7 @@ Result<std::unique_ptr<RecordStore>> RecordStore::openForReading(const QString &
 
 Result<void> RecordStore::prepare(bool readOnly)
 {
-    QSqlDatabase database = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), connectionName);
+    database = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), connectionName);
     database.setDatabaseName(filePath);
     QString options = QStringLiteral("QSQLITE_BUSY_TIMEOUT=%1").arg(kBusyTimeoutMs);
     if (readOnly)
@@ -209,6 +208,15 @@ Result<void> RecordStore::prepare(bool readOnly)
                                .arg(filePath)
                                .arg(version)
                                .arg(kLatestVersion)};
+    if (version == 0) {
+        Result<QSqlQuery> tables
+                = run(database, QStringLiteral("SELECT count(*) FROM sqlite_master"));
+        if (!tables)
+            return Failure{QStringLiteral("%1: %2").arg(filePath, tables.error())};
+        if (tables->next() && tables->value(0).toInt() > 0)
+            return Failure{
+                    QStringLiteral("%1 holds other data: not a Kestrane record").arg(filePath)};
+    }
     if (readOnly) {
         if (version < kLatestVersion)
             return Failure{QStringLiteral("%1 is not a Kestrane record").arg(filePath)};
@@ -258,13 +266,13 @@ Result<qint64> RecordStore::generatorId(const GeneratorKey &key)
     const QVariantList values{key.serialNumber, port};
     const QString select
             = QStringLiteral("SELECT id FROM generators WHERE serial = ? AND port = ?");
-    Result<QSqlQuery> found = run(database(), select, values);
+    Result<QSqlQuery> found = run(database, select, values);
     if (!found)
         return Failure{found.error()};
     if (found->next())
         return found->value(0).toLongLong();
     Result<QSqlQuery> added
-            = run(database(), QStringLiteral("INSERT INTO generators (serial, port) VALUES (?, ?)"),
+            = run(database, QStringLiteral("INSERT INTO generators (serial, port) VALUES (?, ?)"),
                   values);
     if (!added)
         return Failure{added.error()};
@@ -273,8 +281,8 @@ Result<qint64> RecordStore::generatorId(const GeneratorKey &key)
 
 Result<QList<std::pair<qint64, GeneratorKey>>> RecordStore::generators()
 {
-    Result<QSqlQuery> rows = run(database(), QStringLiteral("SELECT id, serial, port FROM "
-                                                            "generators ORDER BY id"));
+    Result<QSqlQuery> rows = run(database, QStringLiteral("SELECT id, serial, port FROM "
+                                                          "generators ORDER BY id"));
     if (!rows)
         return Failure{rows.error()};
     QList<std::pair<qint64, GeneratorKey>> found;
@@ -286,10 +294,7 @@ Result<QList<std::pair<qint64, GeneratorKey>>> RecordStore::generators()
 
 Result<void> RecordStore::commit(Changes &changes)
 {
-    const auto part = [](const std::optional<PulseSteps> &steps, int PulseSteps::*of) {
-        return orNull(steps ? std::optional((*steps).*of) : std::nullopt);
-    };
-    return inTransaction(database(), [&]() -> Result<void> {
+    return inTransaction(database, [&]() -> Result<void> {
         for (JournalEntry *entry : std::as_const(changes.added)) {
             const Result<QVariant> id = change(
                     QStringLiteral("INSERT INTO journal (generator, time_ms, program, client, "
@@ -312,31 +317,46 @@ Result<void> RecordStore::commit(Changes &changes)
             if (!settled)
                 return Failure{settled.error()};
         }
-        for (const auto &[channel, state] : std::as_const(changes.settings)) {
-            const Result<QVariant> kept = change(
-                    QStringLiteral("INSERT INTO channels (generator, channel, delay_steps, "
-                                   "width_steps, saved_delay_steps, saved_width_steps) "
-                                   "VALUES (?, ?, ?, ?, ?, ?) ON CONFLICT DO UPDATE SET "
-                                   "delay_steps = excluded.delay_steps, "
-                                   "width_steps = excluded.width_steps, "
-                                   "saved_delay_steps = excluded.saved_delay_steps, "
-                                   "saved_width_steps = excluded.saved_width_steps"),
-                    {changes.generator, channel, part(state.last, &PulseSteps::delaySteps),
-                     part(state.last, &PulseSteps::widthSteps),
-                     part(state.saved, &PulseSteps::delaySteps),
-                     part(state.saved, &PulseSteps::widthSteps)});
-            if (!kept)
-                return Failure{kept.error()};
+        if (changes.snapshot) {
+            if (const Result<void> kept = keepSnapshot(changes.generator, *changes.snapshot); !kept)
+                return kept;
         }
         return trimJournal(changes.generator, changes.added.size());
     });
+}
+
+Result<void> RecordStore::keepSnapshot(qint64 generator, const Snapshot &snapshot)
+{
+    for (int channel = 1; channel <= kChannelCount; ++channel) {
+        const std::optional<PulseSteps> &last = snapshot.settings.last[size_t(channel - 1)];
+        const std::optional<PulseSteps> &saved = snapshot.settings.saved[size_t(channel - 1)];
+        const Result<QVariant> kept
+                = change(QStringLiteral("INSERT INTO channels (generator, channel, delay_steps, "
+                                        "width_steps, saved_delay_steps, saved_width_steps) "
+                                        "VALUES (?, ?, ?, ?, ?, ?) ON CONFLICT DO UPDATE SET "
+                                        "delay_steps = excluded.delay_steps, "
+                                        "width_steps = excluded.width_steps, "
+                                        "saved_delay_steps = excluded.saved_delay_steps, "
+                                        "saved_width_steps = excluded.saved_width_steps"),
+                         {generator, channel, part(last, &PulseSteps::delaySteps),
+                          part(last, &PulseSteps::widthSteps), part(saved, &PulseSteps::delaySteps),
+                          part(saved, &PulseSteps::widthSteps)});
+        if (!kept)
+            return Failure{kept.error()};
+    }
+    const Result<QVariant> through = change(
+            QStringLiteral("UPDATE generators SET settings_through = ? WHERE id = ?"),
+            {snapshot.lastAdded ? snapshot.lastAdded->id : snapshot.lastKeptId, generator});
+    if (!through)
+        return Failure{through.error()};
+    return {};
 }
 
 Result<QVariant> RecordStore::change(const QString &statement, const QVariantList &values)
 {
     std::unique_ptr<QSqlQuery> &query = preparedChanges[statement];
     if (!query) {
-        auto prepared = std::make_unique<QSqlQuery>(database());
+        auto prepared = std::make_unique<QSqlQuery>(database);
         if (!prepared->prepare(statement))
             return failure(QStringLiteral("cannot prepare a statement"), prepared->lastError());
         query = std::move(prepared);
@@ -348,15 +368,23 @@ Result<QVariant> RecordStore::change(const QString &statement, const QVariantLis
     return query->lastInsertId();
 }
 
+bool RecordStore::trimsWith(qint64 generator, qint64 adding) const
+{
+    const auto counted = journalCounts.constFind(generator);
+    return counted == journalCounts.cend() || *counted + adding > journalLimit;
+}
+
+// Trimmed by a hundredth of the limit at a time, so that a full journal
+// is not trimmed at every entry.
 Result<void> RecordStore::trimJournal(qint64 generator, qint64 added)
 {
     if (added == 0)
         return {};
     auto counted = journalCounts.find(generator);
     if (counted == journalCounts.end()) {
-        Result<QSqlQuery> count = run(
-                database(), QStringLiteral("SELECT count(*) FROM journal WHERE generator = ?"),
-                {generator});
+        Result<QSqlQuery> count
+                = run(database, QStringLiteral("SELECT count(*) FROM journal WHERE generator = ?"),
+                      {generator});
         if (!count)
             return Failure{count.error()};
         // The count includes what this transaction added.
@@ -366,13 +394,14 @@ Result<void> RecordStore::trimJournal(qint64 generator, qint64 added)
     }
     if (*counted <= journalLimit)
         return {};
+    const qint64 kept = journalLimit - journalLimit / 100;
     const Result<QVariant> trimmed
             = change(QStringLiteral("DELETE FROM journal WHERE id IN (SELECT id FROM journal WHERE "
                                     "generator = ? ORDER BY id LIMIT ?)"),
-                     {generator, *counted - journalLimit});
+                     {generator, *counted - kept});
     if (!trimmed)
         return Failure{trimmed.error()};
-    *counted = journalLimit;
+    *counted = kept;
     return {};
 }
 
@@ -394,7 +423,7 @@ Result<QList<JournalEntry>> RecordStore::journal(const JournalQuery &query)
     }
     values.append(query.limit > 0 ? query.limit : -1);
     Result<QSqlQuery> rows = run(
-            database(),
+            database,
             QStringLiteral("SELECT * FROM (SELECT id, generator, time_ms, program, client, "
                            "channel, delay_steps, width_steps, frame, reply, outcome FROM journal "
                            "WHERE %1 ORDER BY id DESC LIMIT ?) ORDER BY id")
@@ -420,31 +449,62 @@ Result<QList<JournalEntry>> RecordStore::journal(const JournalQuery &query)
     return entries;
 }
 
-Result<ChannelStates> RecordStore::channelStates(qint64 generator)
+Result<GeneratorSettings> RecordStore::settings(qint64 generator)
 {
-    Result<QSqlQuery> rows = run(database(),
-                                 QStringLiteral("SELECT channel, label, delay_steps, width_steps, "
+    Result<QSqlQuery> rows = run(database,
+                                 QStringLiteral("SELECT channel, delay_steps, width_steps, "
                                                 "saved_delay_steps, saved_width_steps FROM "
                                                 "channels WHERE generator = ?"),
                                  {generator});
     if (!rows)
         return Failure{rows.error()};
-    ChannelStates states;
+    GeneratorSettings settings;
     while (rows->next()) {
-        const int channel = rows->value(0).toInt();
-        if (channel < 1 || channel > kChannelCount)
+        const auto index = size_t(rows->value(0).toInt() - 1);
+        if (index >= size_t(kChannelCount))
             continue;
-        states[size_t(channel - 1)]
-                = {rows->value(1).toString(), stepsFrom(rows->value(2), rows->value(3)),
-                   stepsFrom(rows->value(4), rows->value(5))};
+        settings.last[index] = stepsFrom(rows->value(1), rows->value(2));
+        settings.saved[index] = stepsFrom(rows->value(3), rows->value(4));
     }
-    return states;
+    Result<QSqlQuery> after = run(
+            database,
+            QStringLiteral("SELECT journal.channel, journal.delay_steps, journal.width_steps, "
+                           "journal.outcome FROM journal JOIN generators ON generators.id = "
+                           "journal.generator WHERE journal.generator = ? AND journal.id > "
+                           "generators.settings_through ORDER BY journal.id"),
+            {generator});
+    if (!after)
+        return Failure{after.error()};
+    while (after->next()) {
+        JournalEntry entry;
+        entry.channel = after->value(0).toInt();
+        entry.steps = stepsFrom(after->value(1), after->value(2));
+        entry.outcome = outcomeNamed(after->value(3).toString()).value_or(FrameOutcome::Lost);
+        applyFrame(settings, entry);
+    }
+    return settings;
+}
+
+Result<ChannelLabelTexts> RecordStore::labels(qint64 generator)
+{
+    Result<QSqlQuery> rows = run(
+            database, QStringLiteral("SELECT channel, label FROM channels WHERE generator = ?"),
+            {generator});
+    if (!rows)
+        return Failure{rows.error()};
+    ChannelLabelTexts labels;
+    while (rows->next()) {
+        const auto index = size_t(rows->value(0).toInt() - 1);
+        if (index < size_t(kChannelCount))
+            labels[index] = rows->value(1).toString();
+    }
+    return labels;
 }
 
 Result<void> RecordStore::setLabel(qint64 generator, int channel, const QString &label)
 {
     const Result<QSqlQuery> kept = run(
-            database(),
+            database,
             QStringLiteral("INSERT INTO channels (generator, channel, label) VALUES (?, ?, ?) "
                            "ON CONFLICT DO UPDATE SET label = excluded.label"),
             {generator, channel, label});
@@ -455,7 +515,7 @@ Result<void> RecordStore::setLabel(qint64 generator, int channel, const QString 
 
 Result<void> RecordStore::storeSetup(qint64 generator, const Setup &setup)
 {
-    QSqlDatabase db = database();
+    QSqlDatabase db = database;
     return inTransaction(db, [&]() -> Result<void> {
         if (const Result<bool> old = deleteSetup(generator, setup.name); !old)
             return Failure{old.error()};
@@ -483,7 +543,7 @@ Result<void> RecordStore::storeSetup(qint64 generator, const Setup &setup)
 Result<std::optional<Setup>> RecordStore::setup(qint64 generator, const QString &name)
 {
     Result<QSqlQuery> rows = run(
-            database(),
+            database,
             QStringLiteral("SELECT setups.id, channel, delay_steps, width_steps, label FROM setups "
                            "LEFT JOIN setup_channels ON setup_channels.setup = setups.id WHERE "
                            "generator = ? AND name = ? ORDER BY channel"),
@@ -506,7 +566,7 @@ Result<std::optional<Setup>> RecordStore::setup(qint64 generator, const QString 
 Result<QStringList> RecordStore::setupNames(qint64 generator)
 {
     Result<QSqlQuery> rows = run(
-            database(), QStringLiteral("SELECT name FROM setups WHERE generator = ? ORDER BY name"),
+            database, QStringLiteral("SELECT name FROM setups WHERE generator = ? ORDER BY name"),
             {generator});
     if (!rows)
         return Failure{rows.error()};
@@ -519,7 +579,7 @@ Result<QStringList> RecordStore::setupNames(qint64 generator)
 Result<bool> RecordStore::deleteSetup(qint64 generator, const QString &name)
 {
     Result<QSqlQuery> deleted
-            = run(database(), QStringLiteral("DELETE FROM setups WHERE generator = ? AND name = ?"),
+            = run(database, QStringLiteral("DELETE FROM setups WHERE generator = ? AND name = ?"),
                   {generator, name});
     if (!deleted)
         return Failure{deleted.error()};

@@ -45,14 +45,7 @@ struct GeneratorKey
     QString text() const;
 };
 
-// What the record holds of one channel of one generator.
-struct ChannelRecordState
-{
-    QString label;
-    std::optional<PulseSteps> last;  // the last setting the generator did not refuse
-    std::optional<PulseSteps> saved; // as it stood at the last save not refused
-};
-using ChannelStates = std::array<ChannelRecordState, kChannelCount>;
+using ChannelLabelTexts = std::array<QString, kChannelCount>;
 
 struct SetupChannel
 {
@@ -97,21 +90,38 @@ public:
     // The generators the record knows, with their ids.
     Result<QList<std::pair<qint64, GeneratorKey>>> generators();
 
+    // The generator's settings as the journal up to an entry tells them:
+    // kept now and then, so that reading them replays only what came after.
+    struct Snapshot
+    {
+        GeneratorSettings settings;
+        // The last entry they include: one added with these changes, or else
+        // the one kept with this id (0: none).
+        const JournalEntry *lastAdded = nullptr;
+        qint64 lastKeptId = 0;
+    };
+
     // One transaction: entries to add (their ids are set), entries whose
-    // outcome and reply changed, and the settings of the channels that
-    // changed (labels stay as they are), in that order. Either all of it is
+    // outcome and reply changed, and a snapshot of the settings, in that
+    // order; then the journal is trimmed to its limit. Either all of it is
     // kept or none.
     struct Changes
     {
         qint64 generator = 0;
         QList<JournalEntry *> added;
         QList<const JournalEntry *> settled;
-        QList<std::pair<int, ChannelRecordState>> settings;
+        std::optional<Snapshot> snapshot;
     };
     Result<void> commit(Changes &changes);
+    // Whether adding that many entries trims the journal: the changes must
+    // then hold a snapshot through the last of them, as trimming drops
+    // entries that it would replay.
+    bool trimsWith(qint64 generator, qint64 adding) const;
 
     Result<QList<JournalEntry>> journal(const JournalQuery &query);
-    Result<ChannelStates> channelStates(qint64 generator);
+    // The last snapshot with every entry after it applied (applyFrame).
+    Result<GeneratorSettings> settings(qint64 generator);
+    Result<ChannelLabelTexts> labels(qint64 generator);
     Result<void> setLabel(qint64 generator, int channel, const QString &label);
 
     // Replaces a setup of the same name.
@@ -124,8 +134,8 @@ public:
 
 private:
     RecordStore(QString connectionName, QString path, qint64 journalLimit);
-    QSqlDatabase database() const;
     Result<void> prepare(bool readOnly);
+    Result<void> keepSnapshot(qint64 generator, const Snapshot &snapshot);
     Result<void> trimJournal(qint64 generator, qint64 added);
     // A statement that reads nothing, prepared once: the id of the row it
     // added, if any.
@@ -134,6 +144,7 @@ private:
     const QString connectionName;
     const QString filePath;
     const qint64 journalLimit;
+    QSqlDatabase database;
     // Entries per generator, counted once; only the program holding a
     // generator adds to its journal.
     QHash<qint64, qint64> journalCounts;

@@ -16,14 +16,8 @@ Q_LOGGING_CATEGORY(lcRecord, "kestrane.record")
 
 namespace {
 
-// Enough for a late reply to find its frame.
+// Taken in and kept a while: enough for a late reply to find its frame.
 constexpr size_t kFramesKept = 8;
-
-bool sameSteps(const std::optional<PulseSteps> &a, const std::optional<PulseSteps> &b)
-{
-    return a.has_value() == b.has_value()
-           && (!a || (a->delaySteps == b->delaySteps && a->widthSteps == b->widthSteps));
-}
 
 } // namespace
 
@@ -79,13 +73,13 @@ Result<JournalReading> readJournal(const QString &path, const QList<GeneratorKey
 
 GeneratorRecord::GeneratorRecord(const RecordSettings &settings, QObject *parent) :
     QObject(parent),
-    settings{settings.enabled, settings.path.isEmpty() ? defaultRecordPath() : settings.path,
-             settings.journalLimit},
+    recordSettings{settings.enabled, settings.path.isEmpty() ? defaultRecordPath() : settings.path,
+                   settings.journalLimit},
     settleTimer(new QTimer(this))
 {
     settleTimer->setSingleShot(true);
     settleTimer->setInterval(kSettleDelayMs);
-    connect(settleTimer, &QTimer::timeout, this, &GeneratorRecord::commitPending);
+    connect(settleTimer, &QTimer::timeout, this, &GeneratorRecord::takeIn);
     // Opened at once, so that a record that does not work is said at start.
     usableStore(Use::Reading);
 }
@@ -97,7 +91,7 @@ GeneratorRecord::~GeneratorRecord()
 
 RecordStore *GeneratorRecord::usableStore(Use use)
 {
-    if (!settings.enabled)
+    if (!recordSettings.enabled)
         return nullptr;
     const qint64 now = QDateTime::currentMSecsSinceEpoch();
     const bool mayTry = currentProblem.isEmpty() || now - lastTryMs >= kRetryIntervalMs;
@@ -106,8 +100,9 @@ RecordStore *GeneratorRecord::usableStore(Use use)
             return nullptr;
         lastTryMs = now;
         if (!store) {
-            Result<std::unique_ptr<RecordStore>> opened = checked(
-                    RecordStore::open(settings.path, settings.journalLimit), Use::Reading);
+            Result<std::unique_ptr<RecordStore>> opened
+                    = checked(RecordStore::open(recordSettings.path, recordSettings.journalLimit),
+                              Use::Reading);
             if (!opened)
                 return nullptr;
             store = std::move(opened.value());
@@ -154,21 +149,25 @@ void GeneratorRecord::setProblem(const QString &problem)
 
 Failure<> GeneratorRecord::unavailable() const
 {
-    if (!settings.enabled)
+    if (!recordSettings.enabled)
         return Failure{QStringLiteral("no record is kept")};
     if (!currentProblem.isEmpty())
         return Failure{currentProblem};
     return Failure{QStringLiteral("no generator is known yet")};
 }
 
-void GeneratorRecord::setGenerator(const GeneratorKey &newKey)
+void GeneratorRecord::setGenerator(const GeneratorKey &newKey, Frames frames)
 {
     if (newKey.serialNumber == key.serialNumber && newKey.portPath == key.portPath)
         return;
     flush();
     key = newKey;
+    frameUse = frames;
     generatorId = 0;
-    states = {};
+    intake.reset();
+    known = {};
+    knownThroughTicket = 0;
+    knownThroughId = 0;
     sent.clear();
     usableStore(Use::Reading);
 }
@@ -180,26 +179,63 @@ Result<void> GeneratorRecord::readGenerator()
     const Result<qint64> id = checked(store->generatorId(key), Use::Writing);
     if (!id)
         return Failure{id.error()};
-    const Result<ChannelStates> kept = checked(store->channelStates(id.value()), Use::Reading);
+    generatorId = id.value();
+    if (frameUse == Frames::Sends) {
+        if (const Result<void> taken = takeInLeftovers(); !taken) {
+            generatorId = 0;
+            intake.reset();
+            return taken;
+        }
+    }
+    const Result<GeneratorSettings> kept = checked(store->settings(id.value()), Use::Reading);
     if (!kept)
         return Failure{kept.error()};
     for (int index = 0; index < kChannelCount; ++index) {
-        ChannelRecordState &state = states[size_t(index)];
-        const ChannelRecordState &stored = kept.value()[size_t(index)];
-        state.label = stored.label;
-        if (!state.last)
-            state.last = stored.last;
-        if (!state.saved)
-            state.saved = stored.saved;
+        if (!known.last[size_t(index)])
+            known.last[size_t(index)] = kept->last[size_t(index)];
+        if (!known.saved[size_t(index)])
+            known.saved[size_t(index)] = kept->saved[size_t(index)];
     }
-    generatorId = id.value();
     return {};
+}
+
+Result<void> GeneratorRecord::takeInLeftovers()
+{
+    Result<std::unique_ptr<JournalIntake>> opened
+            = checked(JournalIntake::open(recordSettings.path, generatorId), Use::Writing);
+    if (!opened)
+        return Failure{opened.error()};
+    intake = std::move(opened.value());
+    if (intake->isEmpty())
+        return {};
+    const Result<QList<IntakeItem>> items = checked(intake->items(), Use::Reading);
+    if (!items)
+        return Failure{items.error()};
+    // Entries in the order sent, each with what became of it, if that was written.
+    std::vector<JournalEntry> entries;
+    QHash<qint64, size_t> byTicket;
+    for (const IntakeItem &item : items.value()) {
+        if (item.kind == IntakeItem::Sent) {
+            byTicket.insert(item.ticket, entries.size());
+            entries.push_back(item.entry);
+        } else if (const auto found = byTicket.constFind(item.ticket); found != byTicket.cend()) {
+            entries[*found].reply = item.entry.reply;
+            entries[*found].outcome = item.entry.outcome;
+        }
+    }
+    RecordStore::Changes changes;
+    changes.generator = generatorId;
+    for (JournalEntry &entry : entries)
+        changes.added.append(&entry);
+    if (const Result<void> kept = checked(store->commit(changes), Use::Writing); !kept)
+        return kept;
+    return checked(intake->clear(), Use::Reading);
 }
 
 qint64 GeneratorRecord::frameSent(const QString &client, const QByteArray &frame, int channel,
                                   std::optional<PulseSteps> steps)
 {
-    if (!settings.enabled || key.isEmpty())
+    if (!recordSettings.enabled || key.isEmpty())
         return 0;
     Sent record;
     record.ticket = nextTicket++;
@@ -207,22 +243,22 @@ qint64 GeneratorRecord::frameSent(const QString &client, const QByteArray &frame
     record.entry.program = QCoreApplication::applicationName();
     record.entry.client = client;
     record.entry.frame = QString::fromLatin1(escapedBytes(frame));
-    if (steps) {
-        record.entry.channel = channel;
-        record.entry.steps = steps;
-        record.lastBefore = std::exchange(states[size_t(channel - 1)].last, steps);
-        pendingChannels.append(channel);
-    } else {
-        for (int index = 0; index < kChannelCount; ++index) {
-            ChannelRecordState &state = states[size_t(index)];
-            record.savedBefore[size_t(index)] = std::exchange(state.saved, state.last);
-            pendingChannels.append(index + 1);
-        }
+    record.entry.channel = steps ? channel : 0;
+    record.entry.steps = steps;
+    if (intake) {
+        const QByteArray items
+                = std::exchange(unwrittenSettlements, {})
+                  + JournalIntake::encoded({IntakeItem::Sent, record.ticket, record.entry});
+        // A write that fails is said; the frame is taken in from memory.
+        static_cast<void>(checked(intake->append(items), Use::Reading));
     }
     sent.push_back(std::move(record));
-    if (sent.size() > kFramesKept)
+    if (sent.size() > size_t(kMostFramesHeld)) {
         sent.pop_front();
-    commitPending();
+        ++unkeptFrames;
+    }
+    if (++framesToTakeIn >= kFramesPerTakeIn)
+        takeIn();
     return sent.back().ticket;
 }
 
@@ -234,96 +270,88 @@ GeneratorRecord::Sent *GeneratorRecord::findSent(qint64 ticket)
     return found == sent.end() ? nullptr : &*found;
 }
 
-void GeneratorRecord::frameSettled(qint64 ticket, const QByteArray &reply, FrameOutcome outcome)
+void GeneratorRecord::frameSettled(qint64 ticket, const QByteArray &reply, FrameOutcome outcome,
+                                   Finality finality)
 {
     Sent *record = findSent(ticket);
     if (record == nullptr)
         return;
     JournalEntry &entry = record->entry;
-    const bool refusedBefore = entry.outcome == FrameOutcome::Refused;
     entry.reply = QString::fromLatin1(escapedBytes(reply));
     entry.outcome = outcome;
-    // A refused frame's setting was never the generator's.
-    if (outcome == FrameOutcome::Refused && !refusedBefore) {
-        if (entry.steps) {
-            ChannelRecordState &state = states[size_t(entry.channel - 1)];
-            if (sameSteps(state.last, entry.steps))
-                state.last = record->lastBefore;
-            pendingChannels.append(entry.channel);
-        } else {
-            for (int index = 0; index < kChannelCount; ++index) {
-                states[size_t(index)].saved = record->savedBefore[size_t(index)];
-                pendingChannels.append(index + 1);
-            }
-        }
-    }
     if (entry.id != 0)
-        pendingSettled.append(ticket);
+        settledAfterTakeIn.append(ticket);
+    else if (intake)
+        unwrittenSettlements += JournalIntake::encoded({IntakeItem::Settled, ticket, entry});
+    // Frames are final in the order they were sent: nothing is sent while a
+    // late reply may come.
+    if (finality == Finality::Final) {
+        applyFrame(known, entry);
+        knownThroughTicket = ticket;
+        knownThroughId = entry.id;
+    }
     settleTimer->start();
 }
 
 void GeneratorRecord::flush()
 {
     settleTimer->stop();
-    commitPending();
+    takeIn();
 }
 
-void GeneratorRecord::commitPending()
+void GeneratorRecord::takeIn()
 {
+    framesToTakeIn = 0;
     QList<JournalEntry *> added;
+    const JournalEntry *lastKnown = nullptr;
     for (Sent &record : sent) {
-        if (!std::exchange(record.tried, true))
+        if (record.entry.id == 0)
             added.append(&record.entry);
+        if (record.ticket == knownThroughTicket && record.entry.id == 0)
+            lastKnown = &record.entry;
     }
-    if (added.isEmpty() && pendingSettled.isEmpty() && pendingChannels.isEmpty())
+    if (added.isEmpty() && settledAfterTakeIn.isEmpty())
         return;
-    const bool recovering = !currentProblem.isEmpty();
     RecordStore *usable = usableStore(Use::Writing);
-    if (usable == nullptr) {
-        unkeptFrames += added.size();
-        pendingSettled.clear();
-        pendingChannels.clear();
-        return;
-    }
+    if (usable == nullptr)
+        return; // held, and tried again with the next frame or flush
     RecordStore::Changes changes;
     changes.generator = generatorId;
     changes.added = added;
-    for (const qint64 ticket : std::as_const(pendingSettled)) {
+    for (const qint64 ticket : std::as_const(settledAfterTakeIn)) {
         if (const Sent *record = findSent(ticket))
             changes.settled.append(&record->entry);
     }
-    // After a time without the record, every channel is written anew.
-    for (int channel = 1; channel <= kChannelCount; ++channel) {
-        if (recovering || pendingChannels.contains(channel))
-            changes.settings.append({channel, states[size_t(channel - 1)]});
-    }
-    pendingSettled.clear();
-    pendingChannels.clear();
+    // Entries not final yet come after it: their settings are not known.
+    changes.snapshot = RecordStore::Snapshot{known, lastKnown, knownThroughId};
     if (!checked(usable->commit(changes), Use::Writing))
-        unkeptFrames += added.size();
+        return;
+    settledAfterTakeIn.clear();
+    if (lastKnown != nullptr)
+        knownThroughId = lastKnown->id;
+    if (intake) {
+        unwrittenSettlements.clear();
+        static_cast<void>(checked(intake->clear(), Use::Reading));
+    }
+    while (sent.size() > kFramesKept)
+        sent.pop_front();
 }
 
 Result<QString> GeneratorRecord::label(int channel)
 {
-    const Result<std::array<QString, kChannelCount>> all = labels();
+    const Result<ChannelLabelTexts> all = labels();
     if (!all)
         return Failure{all.error()};
     return all.value()[size_t(channel - 1)];
 }
 
 // Read anew each time: another program (kestrane-ctl label) may change them.
-Result<std::array<QString, kChannelCount>> GeneratorRecord::labels()
+Result<ChannelLabelTexts> GeneratorRecord::labels()
 {
     RecordStore *usable = usableStore(Use::Reading);
     if (usable == nullptr || generatorId == 0)
         return unavailable();
-    const Result<ChannelStates> kept = checked(usable->channelStates(generatorId), Use::Reading);
-    if (!kept)
-        return Failure{kept.error()};
-    std::array<QString, kChannelCount> found;
-    for (int index = 0; index < kChannelCount; ++index)
-        found[size_t(index)] = kept.value()[size_t(index)].label;
-    return found;
+    return checked(usable->labels(generatorId), Use::Reading);
 }
 
 Result<void> GeneratorRecord::setLabel(int channel, const QString &label)
@@ -338,7 +366,6 @@ Result<void> GeneratorRecord::setLabel(int channel, const QString &label)
             = checked(usable->setLabel(generatorId, channel, checkedText.value()), Use::Writing);
     if (!kept)
         return kept;
-    states[size_t(channel - 1)].label = checkedText.value();
     emit labelChanged(channel);
     return {};
 }
@@ -380,7 +407,7 @@ Result<bool> GeneratorRecord::deleteSetup(const QString &name)
 
 Result<QList<JournalEntry>> GeneratorRecord::recentJournal(int count)
 {
-    flush(); // what became of the last frames, rather than "lost"
+    flush(); // the last frames too
     RecordStore *usable = usableStore(Use::Reading);
     if (usable == nullptr || generatorId == 0)
         return unavailable();

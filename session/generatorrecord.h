@@ -6,13 +6,16 @@
 // channels' labels, their last settings and the settings at the last save,
 // and named setups. Every program reaches the record through this class.
 //
-// A frame is kept in the journal as it is sent, with the outcome "lost",
-// and the generator is taken to hold its setting (its last setting, or for
-// a save its saved settings); a refusal takes that back. What became of a
-// frame is kept with the next frame sent, or kSettleDelayMs after it was
-// known. So a frame whose answer a client saw is in the record even when
-// the program is killed a moment later, and the record costs the exchange
-// nothing while the generator works on the frame.
+// A frame goes to the generator's journal intake (record/journalintake.h)
+// as it is sent, in one write(), and what became of it once that is known;
+// the record takes them in kSettleDelayMs after the last frame was settled
+// and every kFramesPerTakeIn frames, in one transaction. So a frame whose
+// answer a client saw is kept even when the program is killed a moment
+// later (the next program to drive the generator takes it in, its outcome
+// "lost" unless known), and keeping it costs the exchange one system call.
+// The journal is what tells the generator's settings (applyFrame): a
+// snapshot of them goes into the record each time, so that reading them
+// replays only the entries after it.
 //
 // A record that cannot be opened or written never stops control: the
 // program says so once (the warning "kestrane.record: ...", problem() and
@@ -21,6 +24,7 @@
 
 #include "common/result.h"
 #include "record/journalentry.h"
+#include "record/journalintake.h"
 #include "record/recordstore.h"
 
 #include <QHash>
@@ -67,13 +71,22 @@ class GeneratorRecord : public QObject
 public:
     static constexpr int kSettleDelayMs = 50;
     static constexpr int kRetryIntervalMs = 1000;
+    static constexpr int kFramesPerTakeIn = 100;
+    // Frames held while the record does not work; the oldest go beyond it.
+    static constexpr int kMostFramesHeld = 10000;
+
+    // Whether more may be learnt of a frame: a reply may still come late.
+    enum class Finality { Final, Provisional };
 
     explicit GeneratorRecord(const RecordSettings &settings, QObject *parent = nullptr);
     // Keeps what is still unkept.
     ~GeneratorRecord() override;
 
-    // The generator whose record the calls below use from now on.
-    void setGenerator(const GeneratorKey &key);
+    // The generator whose record the calls below use from now on. A
+    // program that sends it frames holds its journal's intake; one that
+    // only reads or labels it does not.
+    enum class Frames { Sends, None };
+    void setGenerator(const GeneratorKey &key, Frames frames = Frames::Sends);
     bool hasGenerator() const { return generatorId != 0; }
     GeneratorKey generator() const { return key; }
 
@@ -81,18 +94,19 @@ public:
     // else a save); returns its ticket for frameSettled().
     qint64 frameSent(const QString &client, const QByteArray &frame, int channel,
                      std::optional<PulseSteps> steps);
-    // What became of it; may come again (a late reply after no reply).
-    void frameSettled(qint64 ticket, const QByteArray &reply, FrameOutcome outcome);
+    // What became of it, once it is final; a provisional outcome (no reply
+    // yet) is followed by the final one.
+    void frameSettled(qint64 ticket, const QByteArray &reply, FrameOutcome outcome,
+                      Finality finality = Finality::Final);
     // Keeps everything now.
     void flush();
 
-    // The settings to start a generator from: the last ones it did not
-    // refuse, or those at its last save.
-    ChannelStates channelStates() const { return states; }
+    // The settings to start a generator from, as the journal tells them.
+    const GeneratorSettings &settings() const { return known; }
 
     // Empty when none; fails when the record is not available.
     Result<QString> label(int channel);
-    Result<std::array<QString, kChannelCount>> labels();
+    Result<ChannelLabelTexts> labels();
     // Checks the label (record/recordtexts.h) and keeps it.
     Result<void> setLabel(int channel, const QString &label);
 
@@ -105,7 +119,7 @@ public:
     Result<QList<JournalEntry>> recentJournal(int count);
 
     // Whether the program keeps a record at all (not with --no-record).
-    bool isKept() const { return settings.enabled; }
+    bool isKept() const { return recordSettings.enabled; }
     // Why the record does not work, or empty.
     QString problem() const { return currentProblem; }
     // Counts the times the record stopped working, for front ends that tell
@@ -120,10 +134,7 @@ private:
     struct Sent
     {
         qint64 ticket = 0;
-        JournalEntry entry;                   // its id set once kept
-        bool tried = false;                   // offered to the store once
-        std::optional<PulseSteps> lastBefore; // a set frame's channel
-        std::array<std::optional<PulseSteps>, kChannelCount> savedBefore; // a save
+        JournalEntry entry; // its id set once taken in
     };
 
     enum class Use { Reading, Writing };
@@ -132,8 +143,10 @@ private:
     // most once a second, and writing is what tells whether it works again.
     RecordStore *usableStore(Use use);
     Result<void> readGenerator();
+    // Takes in what an earlier program left in the intake.
+    Result<void> takeInLeftovers();
     Sent *findSent(qint64 ticket);
-    void commitPending();
+    void takeIn();
     // A failure says that the record does not work; a write that succeeds,
     // that it works again.
     template<typename T>
@@ -141,7 +154,7 @@ private:
     void setProblem(const QString &problem);
     Failure<> unavailable() const;
 
-    const RecordSettings settings;
+    const RecordSettings recordSettings;
     std::unique_ptr<RecordStore> store;
     qint64 lastTryMs = 0;
     QString currentProblem;
@@ -149,13 +162,19 @@ private:
     qint64 unkeptFrames = 0;
 
     GeneratorKey key;
+    Frames frameUse = Frames::Sends;
     qint64 generatorId = 0;
-    ChannelStates states;
+    std::unique_ptr<JournalIntake> intake;
+    QByteArray unwrittenSettlements; // go with the next frame's write
 
-    std::deque<Sent> sent; // the last few frames, for their settling
+    GeneratorSettings known;
+    qint64 knownThroughTicket = 0; // the last entry that `known` includes
+    qint64 knownThroughId = 0;     // its id once taken in
+
+    std::deque<Sent> sent; // not taken in yet, and the last few before
     qint64 nextTicket = 1;
-    QList<qint64> pendingSettled; // tickets
-    QList<int> pendingChannels;   // whose settings changed
+    int framesToTakeIn = 0;
+    QList<qint64> settledAfterTakeIn; // tickets
     QTimer *settleTimer;
 };
 

@@ -235,11 +235,11 @@ void GeneratorSession::restoreChannels()
     if (restoreMode == RestoreMode::None)
         return;
     QList<std::pair<int, PulseSteps>> settings;
-    const ChannelStates states = generatorRecord->channelStates();
+    const GeneratorSettings &known = generatorRecord->settings();
     for (int channel = 1; channel <= kChannelCount; ++channel) {
-        const ChannelRecordState &state = states[size_t(channel - 1)];
         const std::optional<PulseSteps> &steps
-                = restoreMode == RestoreMode::Last ? state.last : state.saved;
+                = (restoreMode == RestoreMode::Last ? known.last
+                                                    : known.saved)[size_t(channel - 1)];
         if (steps)
             settings.append({channel, *steps});
     }
@@ -344,9 +344,12 @@ void GeneratorSession::finishFrame(bool timedOut)
     lastReplyBytes = reply;
     qCDebug(lcSession) << "reply" << reply;
     judgeReply(frame, reply, false);
-    settleFrame(frame, reply,
-                timedOut ? FrameOutcome::NoReply
-                         : (isRefusal(reply) ? FrameOutcome::Refused : FrameOutcome::Ok));
+    // A reply may still come late: what became of the frame is known then.
+    generatorRecord->frameSettled(
+            frame.ticket, reply,
+            timedOut ? FrameOutcome::NoReply
+                     : (isRefusal(reply) ? FrameOutcome::Refused : FrameOutcome::Ok),
+            timedOut ? GeneratorRecord::Finality::Provisional : GeneratorRecord::Finality::Final);
     if (timedOut) {
         lateFrame = frame;
         lateReply.clear();
@@ -375,12 +378,6 @@ void GeneratorSession::judgeReply(const Frame &frame, const QByteArray &bytes, b
                                                         QString::fromLatin1(frame.bytes))};
 }
 
-void GeneratorSession::settleFrame(const Frame &frame, const QByteArray &bytes,
-                                   FrameOutcome outcome)
-{
-    generatorRecord->frameSettled(frame.ticket, bytes, outcome);
-}
-
 void GeneratorSession::endLateWait()
 {
     lateTimer->stop();
@@ -389,9 +386,11 @@ void GeneratorSession::endLateWait()
         qCDebug(lcSession) << "late reply to" << frame.bytes << lateReply;
         lastReplyBytes = lateReply;
         judgeReply(frame, lateReply, true);
-        settleFrame(frame, lateReply,
-                    isRefusal(lateReply) ? FrameOutcome::Refused : FrameOutcome::Late);
     }
+    generatorRecord->frameSettled(frame.ticket, lateReply,
+                                  lateReply.isEmpty()    ? FrameOutcome::NoReply
+                                  : isRefusal(lateReply) ? FrameOutcome::Refused
+                                                         : FrameOutcome::Late);
     if (running && !running->framesLeft.empty())
         return sendFrame();
     runNext();
@@ -426,7 +425,11 @@ void GeneratorSession::loseLink(const QString &reason)
     for (QTimer *timer : {writeTimer, replyTimer, lateTimer})
         timer->stop();
     if (frameState != FrameState::Idle)
-        settleFrame(running->framesLeft.front(), reply, FrameOutcome::Lost);
+        generatorRecord->frameSettled(running->framesLeft.front().ticket, reply,
+                                      FrameOutcome::Lost);
+    // A late reply that never came.
+    if (lateFrame)
+        generatorRecord->frameSettled(lateFrame->ticket, lateReply, FrameOutcome::NoReply);
     frameState = FrameState::Idle;
     lateFrame.reset();
     port->close();

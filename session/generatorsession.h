@@ -168,7 +168,6 @@ private:
     void onReadyRead();
     void finishFrame(bool timedOut);
     void judgeReply(const Frame &frame, const QByteArray &bytes, bool late);
-    void settleFrame(const Frame &frame, const QByteArray &bytes, FrameOutcome outcome);
     void endLateWait();
     void finishCommand(const SessionOutcome &outcome);
     void loseLink(const QString &reason);

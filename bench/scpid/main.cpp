@@ -1,6 +1,6 @@
 // Measures kestrane-scpid against kestrane-sim answering at once: a SCPI
-// round trip over TCP, and over VXI-11, next to the raw round trip on a
-// pseudo-terminal, the rate eight clients reach together, the memory that
+// round trip over TCP with the record kept and without it, and over VXI-11,
+// next to the raw round trip on a pseudo-terminal, the rate eight clients reach together, the memory that
 // 100,000 commands leave behind, and the CPU time and wakeups of an idle
 // daemon with a client. VXI-11 needs a portmapper (rpcbind) on this host.
 #include "bench/quantile.h"
@@ -14,6 +14,7 @@
 #include <QElapsedTimer>
 #include <QFile>
 #include <QProcess>
+#include <QTemporaryDir>
 #include <QThread>
 
 #include <algorithm>
@@ -38,6 +39,7 @@ constexpr int kIdleMs = 10000;
 constexpr int kWaitMs = 5000;
 constexpr double kGoalRoundTripRatio = 2.0;
 constexpr double kGoalVxi11Ratio = 1.5;
+constexpr double kGoalRecordRatio = 1.1;
 constexpr double kGoalRateRatio = 0.5;
 constexpr double kGoalMemoryMiB = 1.0;
 constexpr double kGoalIdleCpuMs = 10.0;
@@ -198,12 +200,15 @@ QString startSimulator(QProcess &simulator)
 }
 
 // It runs on the machine's own network: no web server, nothing announced.
-bool startDaemon(QProcess &daemon, const QString &port, quint16 tcpPort)
+// `record` is its record's file, or empty for none.
+bool startDaemon(QProcess &daemon, const QString &port, quint16 tcpPort, const QString &record)
 {
     daemon.setReadChannel(QProcess::StandardError);
     daemon.start(QStringLiteral(KESTRANE_SCPID_PATH),
                  {"--port", port, "--tcp-port", QString::number(tcpPort), "--max-clients",
-                  QString::number(kClients + 4), "--http-port", "0", "--no-mdns"});
+                  QString::number(kClients + 4), "--http-port", "0", "--no-mdns",
+                  record.isEmpty() ? QStringLiteral("--no-record") : QStringLiteral("--record"),
+                  record.isEmpty() ? QStringLiteral("--no-vxi11") : record});
     QByteArray said;
     while (!said.contains("serving") && daemon.waitForReadyRead(kWaitMs))
         said += daemon.readAll();
@@ -297,14 +302,20 @@ int main(int argc, char *argv[])
 {
     QCoreApplication app(argc, argv);
     QProcess served;
+    QProcess servedWithout;
     QProcess rawSimulator;
     QProcess daemon;
+    QProcess daemonWithout;
+    const QTemporaryDir recordFolder;
     const QString servedPath = startSimulator(served);
+    const QString servedWithoutPath = startSimulator(servedWithout);
     const QString rawPath = startSimulator(rawSimulator);
     const quint16 tcpPort = freeTcpPort();
+    const quint16 tcpPortWithout = freeTcpPort();
     RawTerminal rawEnd;
-    if (servedPath.isEmpty() || !rawEnd.openSerialPort(rawPath)
-        || !startDaemon(daemon, servedPath, tcpPort)) {
+    if (servedPath.isEmpty() || servedWithoutPath.isEmpty() || !rawEnd.openSerialPort(rawPath)
+        || !startDaemon(daemon, servedPath, tcpPort, recordFolder.filePath("record.sqlite"))
+        || !startDaemon(daemonWithout, servedWithoutPath, tcpPortWithout, {})) {
         std::fprintf(stderr, "kestrane-scpid-bench: could not start the simulators and daemon\n");
         return 1;
     }
@@ -313,20 +324,24 @@ int main(int argc, char *argv[])
 
     // Round trips, alternating so that all see the same machine.
     LineSocket client(tcpPort);
+    LineSocket clientWithout(tcpPortWithout);
     Vxi11Client vxi11;
-    if (!client.isOpen() || !vxi11.isOpen())
+    if (!client.isOpen() || !clientWithout.isOpen() || !vxi11.isOpen())
         failed.append(QStringLiteral("no link over TCP or VXI-11 (is rpcbind running?)"));
     std::vector<qint64> scpi;
+    std::vector<qint64> withoutRecord;
     std::vector<qint64> overVxi11;
     std::vector<qint64> raw;
     for (int run = 0; run < kRoundTrips && failed.isEmpty(); ++run) {
         scpi.push_back(roundTripNs(client, run));
+        withoutRecord.push_back(roundTripNs(clientWithout, run));
         overVxi11.push_back(roundTripNs(vxi11, run));
         raw.push_back(rawRoundTripNs(rawEnd.fd(), kFrame));
-        if (scpi.back() < 0 || overVxi11.back() < 0 || raw.back() < 0)
+        if (scpi.back() < 0 || withoutRecord.back() < 0 || overVxi11.back() < 0 || raw.back() < 0)
             failed.append(QStringLiteral("round trip %1").arg(run));
     }
     const double scpiNs = quantile(scpi, 0.5);
+    const double withoutRecordNs = quantile(withoutRecord, 0.5);
     const double vxi11Ns = quantile(overVxi11, 0.5);
     const double rawNs = quantile(raw, 0.5);
 
@@ -367,15 +382,18 @@ int main(int argc, char *argv[])
     QThread::msleep(kIdleMs);
     const CpuUse after = cpuUse(pid);
 
-    daemon.terminate();
-    if (!daemon.waitForFinished(kWaitMs) || daemon.exitCode() != 0)
-        failed.append(QStringLiteral("the daemon did not end cleanly"));
-    served.terminate();
-    rawSimulator.terminate();
-    served.waitForFinished(kWaitMs);
-    rawSimulator.waitForFinished(kWaitMs);
+    for (QProcess *ending : {&daemon, &daemonWithout}) {
+        ending->terminate();
+        if (!ending->waitForFinished(kWaitMs) || ending->exitCode() != 0)
+            failed.append(QStringLiteral("a daemon did not end cleanly"));
+    }
+    for (QProcess *ending : {&served, &servedWithout, &rawSimulator}) {
+        ending->terminate();
+        ending->waitForFinished(kWaitMs);
+    }
     rawEnd.close();
-    if (scpiNs <= 0 || vxi11Ns <= 0 || rawNs <= 0 || earlyKiB < 0 || lateKiB < 0)
+    if (scpiNs <= 0 || withoutRecordNs <= 0 || vxi11Ns <= 0 || rawNs <= 0 || earlyKiB < 0
+        || lateKiB < 0)
         failed.append(QStringLiteral("no value"));
     if (!failed.isEmpty()) {
         std::fprintf(stderr, "kestrane-scpid-bench: a measurement failed: %s\n",
@@ -391,6 +409,11 @@ int main(int argc, char *argv[])
              QStringLiteral("goal"));
     printRow("TIMing + *OPC? round trip over TCP, median",
              QString::asprintf("%.3f ms", scpiNs / 1e6));
+    printRow("the same without the record (--no-record), median",
+             QString::asprintf("%.3f ms", withoutRecordNs / 1e6));
+    printRow("round trip with the record / without",
+             QString::asprintf("%.2fx", scpiNs / withoutRecordNs),
+             verdict("<= 1.1x", scpiNs / withoutRecordNs <= kGoalRecordRatio));
     printRow("raw round trip: write, poll, read (POSIX), median",
              QString::asprintf("%.3f ms", rawNs / 1e6));
     printRow("TCP round trip / raw round trip", QString::asprintf("%.2fx", ratio),
