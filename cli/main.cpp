@@ -102,7 +102,7 @@ Result<QList<PlannedFrame>> planApply(const CtlRequest &request)
     if (!generator || !generator.value())
         return Failure{generator ? QStringLiteral("no generator attached") : generator.error()};
     GeneratorRecord record(request.record);
-    record.setGenerator(*generator.value(), GeneratorRecord::Frames::None);
+    record.setGenerator(*generator.value());
     const Result<std::optional<Setup>> setup = record.setup(request.setupName);
     if (!setup)
         return Failure{setup.error()};

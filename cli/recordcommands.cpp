@@ -29,7 +29,7 @@ Result<std::unique_ptr<GeneratorRecord>> generatorRecord(const CtlRequest &reque
         return Failure{QStringLiteral("no generator attached: name it with --port or --serial")};
     QLoggingCategory::setFilterRules(QStringLiteral("kestrane.record.warning=false"));
     auto record = std::make_unique<GeneratorRecord>(request.record);
-    record->setGenerator(*generator.value(), GeneratorRecord::Frames::None);
+    record->setGenerator(*generator.value());
     return record;
 }
 

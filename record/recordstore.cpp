@@ -1,5 +1,7 @@
 #include "record/recordstore.h"
 
+#include "record/sqlitestatement.h"
+
 #include <QAtomicInteger>
 #include <QDateTime>
 #include <QDir>
@@ -20,9 +22,11 @@ const char *const kMigrations[] = {
         "  port TEXT NOT NULL,"
         "  settings_through INTEGER NOT NULL DEFAULT 0,"
         "  UNIQUE (serial, port));"
+        // Every frame adds a row: no index and no reference to check on the
+        // way, as the rows of one generator are read newest first by id.
         "CREATE TABLE journal ("
         "  id INTEGER PRIMARY KEY,"
-        "  generator INTEGER NOT NULL REFERENCES generators (id),"
+        "  generator INTEGER NOT NULL,"
         "  time_ms INTEGER NOT NULL,"
         "  program TEXT NOT NULL,"
         "  client TEXT NOT NULL,"
@@ -31,9 +35,9 @@ const char *const kMigrations[] = {
         "  width_steps INTEGER,"
         "  frame TEXT NOT NULL,"
         "  reply TEXT NOT NULL,"
-        "  outcome TEXT NOT NULL"
-        "    CHECK (outcome IN ('ok', 'refused', 'no reply', 'late', 'lost')));"
-        "CREATE INDEX journal_by_generator ON journal (generator, id);"
+        // Not "IN (...)": SQLite checks that with a table made for each row.
+        "  outcome TEXT NOT NULL CHECK (outcome = 'ok' OR outcome = 'refused'"
+        "    OR outcome = 'no reply' OR outcome = 'late' OR outcome = 'lost'));"
         "CREATE TABLE channels ("
         "  generator INTEGER NOT NULL REFERENCES generators (id),"
         "  channel INTEGER NOT NULL CHECK (channel BETWEEN 1 AND 16),"
@@ -58,6 +62,10 @@ const char *const kMigrations[] = {
         "  PRIMARY KEY (setup, channel)) WITHOUT ROWID;",
 };
 constexpr int kLatestVersion = int(std::size(kMigrations));
+
+const char kInsertEntry[] = "INSERT INTO journal (generator, time_ms, program, client, channel, "
+                            "delay_steps, width_steps, frame, reply, outcome) "
+                            "VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?)";
 static_assert(kLatestVersion == kRecordSchemaVersion);
 
 // How long a statement waits for another program's write to end: "a
@@ -154,6 +162,8 @@ RecordStore::RecordStore(QString connectionName, QString path, qint64 journalLim
 
 RecordStore::~RecordStore()
 {
+    insertEntry.reset();
+    settleEntry.reset();
     preparedChanges.clear();
     database.close();
     database = QSqlDatabase();
@@ -269,8 +279,13 @@ Result<qint64> RecordStore::generatorId(const GeneratorKey &key)
     Result<QSqlQuery> found = run(database, select, values);
     if (!found)
         return Failure{found.error()};
-    if (found->next())
-        return found->value(0).toLongLong();
+    if (found->next()) {
+        const qint64 id = found->value(0).toLongLong();
+        // Counted now, not with the first frame sent.
+        if (const Result<void> counted = trimJournal(id, 0); !counted)
+            return Failure{counted.error()};
+        return id;
+    }
     Result<QSqlQuery> added
             = run(database, QStringLiteral("INSERT INTO generators (serial, port) VALUES (?, ?)"),
                   values);
@@ -295,25 +310,14 @@ Result<QList<std::pair<qint64, GeneratorKey>>> RecordStore::generators()
 Result<void> RecordStore::commit(Changes &changes)
 {
     return inTransaction(database, [&]() -> Result<void> {
-        for (JournalEntry *entry : std::as_const(changes.added)) {
-            const Result<QVariant> id = change(
-                    QStringLiteral("INSERT INTO journal (generator, time_ms, program, client, "
-                                   "channel, delay_steps, width_steps, frame, reply, outcome) "
-                                   "VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?)"),
-                    {changes.generator, entry->timeMs, entry->program, entry->client,
-                     orNull(entry->channel == 0 ? std::nullopt : std::optional(entry->channel)),
-                     part(entry->steps, &PulseSteps::delaySteps),
-                     part(entry->steps, &PulseSteps::widthSteps), entry->frame, entry->reply,
-                     outcomeName(entry->outcome)});
-            if (!id)
-                return Failure{id.error()};
-            entry->id = id->toLongLong();
-            entry->generator = changes.generator;
-        }
+        if (const Result<void> added = addEntries(changes); !added)
+            return added;
+        if (!settleEntry && !changes.settled.isEmpty())
+            settleEntry = std::make_unique<SqliteStatement>(
+                    database, "UPDATE journal SET reply = ?, outcome = ? WHERE id = ?");
         for (const JournalEntry *entry : std::as_const(changes.settled)) {
-            const Result<QVariant> settled = change(
-                    QStringLiteral("UPDATE journal SET reply = ?, outcome = ? WHERE id = ?"),
-                    {entry->reply, outcomeName(entry->outcome), entry->id});
+            const Result<qint64> settled = settleEntry->run(
+                    {entry->reply.toUtf8(), outcomeName(entry->outcome).toUtf8(), entry->id});
             if (!settled)
                 return Failure{settled.error()};
         }
@@ -321,8 +325,40 @@ Result<void> RecordStore::commit(Changes &changes)
             if (const Result<void> kept = keepSnapshot(changes.generator, *changes.snapshot); !kept)
                 return kept;
         }
-        return trimJournal(changes.generator, changes.added.size());
+        return {};
     });
+}
+
+// A transaction's inserts, or one of its own each when outside one.
+Result<void> RecordStore::addEntries(Changes &changes)
+{
+    if (!insertEntry)
+        insertEntry = std::make_unique<SqliteStatement>(database, kInsertEntry);
+    const auto number = [](std::optional<int> value) -> SqliteStatement::Value {
+        return value ? SqliteStatement::Value(qint64(*value)) : SqliteStatement::Value();
+    };
+    for (JournalEntry *entry : std::as_const(changes.added)) {
+        const auto steps = [entry, &number](int PulseSteps::*of) {
+            return number(entry->steps ? std::optional((*entry->steps).*of) : std::nullopt);
+        };
+        const Result<qint64> id = insertEntry->run(
+                {changes.generator, entry->timeMs, entry->program.toUtf8(), entry->client.toUtf8(),
+                 number(entry->channel == 0 ? std::nullopt : std::optional(entry->channel)),
+                 steps(&PulseSteps::delaySteps), steps(&PulseSteps::widthSteps),
+                 entry->frame.toUtf8(), entry->reply.toUtf8(),
+                 outcomeName(entry->outcome).toUtf8()});
+        if (!id)
+            return Failure{id.error()};
+        entry->id = id.value();
+        entry->generator = changes.generator;
+    }
+    return trimJournal(changes.generator, changes.added.size());
+}
+
+Result<void> RecordStore::addEntry(qint64 generator, JournalEntry &entry)
+{
+    Changes changes{generator, {&entry}, {}, {}};
+    return addEntries(changes);
 }
 
 Result<void> RecordStore::keepSnapshot(qint64 generator, const Snapshot &snapshot)
@@ -368,18 +404,10 @@ Result<QVariant> RecordStore::change(const QString &statement, const QVariantLis
     return query->lastInsertId();
 }
 
-bool RecordStore::trimsWith(qint64 generator, qint64 adding) const
-{
-    const auto counted = journalCounts.constFind(generator);
-    return counted == journalCounts.cend() || *counted + adding > journalLimit;
-}
-
 // Trimmed by a hundredth of the limit at a time, so that a full journal
 // is not trimmed at every entry.
 Result<void> RecordStore::trimJournal(qint64 generator, qint64 added)
 {
-    if (added == 0)
-        return {};
     auto counted = journalCounts.find(generator);
     if (counted == journalCounts.end()) {
         Result<QSqlQuery> count

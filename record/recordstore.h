@@ -28,6 +28,8 @@
 #include <array>
 #include <memory>
 #include <unordered_map>
+
+class SqliteStatement;
 #include <optional>
 
 constexpr int kRecordSchemaVersion = 1;
@@ -103,8 +105,9 @@ public:
 
     // One transaction: entries to add (their ids are set), entries whose
     // outcome and reply changed, and a snapshot of the settings, in that
-    // order; then the journal is trimmed to its limit. Either all of it is
-    // kept or none.
+    // order. Either all of it is kept or none. Adding entries trims the
+    // journal to its limit, dropping the oldest: a snapshot must then have
+    // been kept since the oldest kept entry of the last half of the limit.
     struct Changes
     {
         qint64 generator = 0;
@@ -113,10 +116,9 @@ public:
         std::optional<Snapshot> snapshot;
     };
     Result<void> commit(Changes &changes);
-    // Whether adding that many entries trims the journal: the changes must
-    // then hold a snapshot through the last of them, as trimming drops
-    // entries that it would replay.
-    bool trimsWith(qint64 generator, qint64 adding) const;
+    // One entry in a transaction of its own (its id is set): the cheapest
+    // way to keep a frame before its answer is handled.
+    Result<void> addEntry(qint64 generator, JournalEntry &entry);
 
     Result<QList<JournalEntry>> journal(const JournalQuery &query);
     // The last snapshot with every entry after it applied (applyFrame).
@@ -135,6 +137,7 @@ public:
 private:
     RecordStore(QString connectionName, QString path, qint64 journalLimit);
     Result<void> prepare(bool readOnly);
+    Result<void> addEntries(Changes &changes);
     Result<void> keepSnapshot(qint64 generator, const Snapshot &snapshot);
     Result<void> trimJournal(qint64 generator, qint64 added);
     // A statement that reads nothing, prepared once: the id of the row it
@@ -149,6 +152,9 @@ private:
     // generator adds to its journal.
     QHash<qint64, qint64> journalCounts;
     std::unordered_map<QString, std::unique_ptr<QSqlQuery>> preparedChanges;
+    // What every frame runs.
+    std::unique_ptr<SqliteStatement> insertEntry;
+    std::unique_ptr<SqliteStatement> settleEntry;
 };
 
 #endif // RECORDSTORE_H

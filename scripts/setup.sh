@@ -21,8 +21,9 @@ packages=(cmake ninja-build g++ qt6-base-dev qt6-serialport-dev pkg-config rpcsv
 # The daemon's web pages (Qt HTTP Server's CMake package asks for Qt
 # WebSockets) and its announcements through avahi-daemon.
 packages+=(qt6-httpserver-dev qt6-websockets-dev libavahi-client-dev)
-# The host's record of each generator: Qt SQL's SQLite driver.
-packages+=(libqt6sql6-sqlite)
+# The host's record of each generator: Qt SQL's SQLite driver, and SQLite's
+# own interface for the statements every frame runs.
+packages+=(libqt6sql6-sqlite libsqlite3-dev)
 has_display() { [[ -n ${DISPLAY:-} || -n ${WAYLAND_DISPLAY:-} ]]; }
 if [[ $mode == run ]] && ! has_display; then
     packages+=(xvfb xauth)

@@ -16,7 +16,7 @@ Q_LOGGING_CATEGORY(lcRecord, "kestrane.record")
 
 namespace {
 
-// Taken in and kept a while: enough for a late reply to find its frame.
+// Kept and settled, held a while: enough for a late reply to find its frame.
 constexpr size_t kFramesKept = 8;
 
 } // namespace
@@ -79,7 +79,7 @@ GeneratorRecord::GeneratorRecord(const RecordSettings &settings, QObject *parent
 {
     settleTimer->setSingleShot(true);
     settleTimer->setInterval(kSettleDelayMs);
-    connect(settleTimer, &QTimer::timeout, this, &GeneratorRecord::takeIn);
+    connect(settleTimer, &QTimer::timeout, this, &GeneratorRecord::keepSettlements);
     // Opened at once, so that a record that does not work is said at start.
     usableStore(Use::Reading);
 }
@@ -156,15 +156,13 @@ Failure<> GeneratorRecord::unavailable() const
     return Failure{QStringLiteral("no generator is known yet")};
 }
 
-void GeneratorRecord::setGenerator(const GeneratorKey &newKey, Frames frames)
+void GeneratorRecord::setGenerator(const GeneratorKey &newKey)
 {
     if (newKey.serialNumber == key.serialNumber && newKey.portPath == key.portPath)
         return;
     flush();
     key = newKey;
-    frameUse = frames;
     generatorId = 0;
-    intake.reset();
     known = {};
     knownThroughTicket = 0;
     knownThroughId = 0;
@@ -179,14 +177,6 @@ Result<void> GeneratorRecord::readGenerator()
     const Result<qint64> id = checked(store->generatorId(key), Use::Writing);
     if (!id)
         return Failure{id.error()};
-    generatorId = id.value();
-    if (frameUse == Frames::Sends) {
-        if (const Result<void> taken = takeInLeftovers(); !taken) {
-            generatorId = 0;
-            intake.reset();
-            return taken;
-        }
-    }
     const Result<GeneratorSettings> kept = checked(store->settings(id.value()), Use::Reading);
     if (!kept)
         return Failure{kept.error()};
@@ -196,40 +186,8 @@ Result<void> GeneratorRecord::readGenerator()
         if (!known.saved[size_t(index)])
             known.saved[size_t(index)] = kept->saved[size_t(index)];
     }
+    generatorId = id.value();
     return {};
-}
-
-Result<void> GeneratorRecord::takeInLeftovers()
-{
-    Result<std::unique_ptr<JournalIntake>> opened
-            = checked(JournalIntake::open(recordSettings.path, generatorId), Use::Writing);
-    if (!opened)
-        return Failure{opened.error()};
-    intake = std::move(opened.value());
-    if (intake->isEmpty())
-        return {};
-    const Result<QList<IntakeItem>> items = checked(intake->items(), Use::Reading);
-    if (!items)
-        return Failure{items.error()};
-    // Entries in the order sent, each with what became of it, if that was written.
-    std::vector<JournalEntry> entries;
-    QHash<qint64, size_t> byTicket;
-    for (const IntakeItem &item : items.value()) {
-        if (item.kind == IntakeItem::Sent) {
-            byTicket.insert(item.ticket, entries.size());
-            entries.push_back(item.entry);
-        } else if (const auto found = byTicket.constFind(item.ticket); found != byTicket.cend()) {
-            entries[*found].reply = item.entry.reply;
-            entries[*found].outcome = item.entry.outcome;
-        }
-    }
-    RecordStore::Changes changes;
-    changes.generator = generatorId;
-    for (JournalEntry &entry : entries)
-        changes.added.append(&entry);
-    if (const Result<void> kept = checked(store->commit(changes), Use::Writing); !kept)
-        return kept;
-    return checked(intake->clear(), Use::Reading);
 }
 
 qint64 GeneratorRecord::frameSent(const QString &client, const QByteArray &frame, int channel,
@@ -237,6 +195,10 @@ qint64 GeneratorRecord::frameSent(const QString &client, const QByteArray &frame
 {
     if (!recordSettings.enabled || key.isEmpty())
         return 0;
+    // A small journal is settled before it trims what a snapshot still needs.
+    if (++framesUnsettled
+        >= std::clamp(recordSettings.journalLimit / 2, qint64(1), qint64(kFramesPerSettling)))
+        keepSettlements();
     Sent record;
     record.ticket = nextTicket++;
     record.entry.timeMs = QDateTime::currentMSecsSinceEpoch();
@@ -245,20 +207,13 @@ qint64 GeneratorRecord::frameSent(const QString &client, const QByteArray &frame
     record.entry.frame = QString::fromLatin1(escapedBytes(frame));
     record.entry.channel = steps ? channel : 0;
     record.entry.steps = steps;
-    if (intake) {
-        const QByteArray items
-                = std::exchange(unwrittenSettlements, {})
-                  + JournalIntake::encoded({IntakeItem::Sent, record.ticket, record.entry});
-        // A write that fails is said; the frame is taken in from memory.
-        static_cast<void>(checked(intake->append(items), Use::Reading));
-    }
+    if (RecordStore *usable = usableStore(Use::Writing))
+        static_cast<void>(checked(usable->addEntry(generatorId, record.entry), Use::Writing));
     sent.push_back(std::move(record));
     if (sent.size() > size_t(kMostFramesHeld)) {
         sent.pop_front();
         ++unkeptFrames;
     }
-    if (++framesToTakeIn >= kFramesPerTakeIn)
-        takeIn();
     return sent.back().ticket;
 }
 
@@ -280,9 +235,7 @@ void GeneratorRecord::frameSettled(qint64 ticket, const QByteArray &reply, Frame
     entry.reply = QString::fromLatin1(escapedBytes(reply));
     entry.outcome = outcome;
     if (entry.id != 0)
-        settledAfterTakeIn.append(ticket);
-    else if (intake)
-        unwrittenSettlements += JournalIntake::encoded({IntakeItem::Settled, ticket, entry});
+        settled.append(ticket);
     // Frames are final in the order they were sent: nothing is sent while a
     // late reply may come.
     if (finality == Finality::Final) {
@@ -296,21 +249,22 @@ void GeneratorRecord::frameSettled(qint64 ticket, const QByteArray &reply, Frame
 void GeneratorRecord::flush()
 {
     settleTimer->stop();
-    takeIn();
+    keepSettlements();
 }
 
-void GeneratorRecord::takeIn()
+// What became of the frames, the frames not kept yet, and a snapshot.
+void GeneratorRecord::keepSettlements()
 {
-    framesToTakeIn = 0;
+    framesUnsettled = 0;
     QList<JournalEntry *> added;
     const JournalEntry *lastKnown = nullptr;
     for (Sent &record : sent) {
         if (record.entry.id == 0)
             added.append(&record.entry);
-        if (record.ticket == knownThroughTicket && record.entry.id == 0)
+        if (record.ticket == knownThroughTicket)
             lastKnown = &record.entry;
     }
-    if (added.isEmpty() && settledAfterTakeIn.isEmpty())
+    if (added.isEmpty() && settled.isEmpty())
         return;
     RecordStore *usable = usableStore(Use::Writing);
     if (usable == nullptr)
@@ -318,27 +272,27 @@ void GeneratorRecord::takeIn()
     RecordStore::Changes changes;
     changes.generator = generatorId;
     changes.added = added;
-    for (const qint64 ticket : std::as_const(settledAfterTakeIn)) {
+    for (const qint64 ticket : std::as_const(settled)) {
         if (const Sent *record = findSent(ticket))
             changes.settled.append(&record->entry);
     }
     // Entries not final yet come after it: their settings are not known.
-    changes.snapshot = RecordStore::Snapshot{known, lastKnown, knownThroughId};
+    // Without the exact last entry it includes, there is none.
+    if (lastKnown != nullptr || knownThroughId != 0)
+        changes.snapshot = RecordStore::Snapshot{known, lastKnown, knownThroughId};
     if (!checked(usable->commit(changes), Use::Writing))
         return;
-    settledAfterTakeIn.clear();
+    settled.clear();
     if (lastKnown != nullptr)
         knownThroughId = lastKnown->id;
-    if (intake) {
-        unwrittenSettlements.clear();
-        static_cast<void>(checked(intake->clear(), Use::Reading));
-    }
     while (sent.size() > kFramesKept)
         sent.pop_front();
 }
 
 Result<QString> GeneratorRecord::label(int channel)
 {
+    if (channel < 1 || channel > kChannelCount)
+        return Failure{QStringLiteral("no channel %1").arg(channel)};
     const Result<ChannelLabelTexts> all = labels();
     if (!all)
         return Failure{all.error()};
@@ -356,6 +310,8 @@ Result<ChannelLabelTexts> GeneratorRecord::labels()
 
 Result<void> GeneratorRecord::setLabel(int channel, const QString &label)
 {
+    if (channel < 1 || channel > kChannelCount)
+        return Failure{QStringLiteral("no channel %1").arg(channel)};
     const Result<QString> checkedText = checkedLabel(label);
     if (!checkedText)
         return Failure{checkedText.error()};

@@ -6,16 +6,14 @@
 // channels' labels, their last settings and the settings at the last save,
 // and named setups. Every program reaches the record through this class.
 //
-// A frame goes to the generator's journal intake (record/journalintake.h)
-// as it is sent, in one write(), and what became of it once that is known;
-// the record takes them in kSettleDelayMs after the last frame was settled
-// and every kFramesPerTakeIn frames, in one transaction. So a frame whose
-// answer a client saw is kept even when the program is killed a moment
-// later (the next program to drive the generator takes it in, its outcome
-// "lost" unless known), and keeping it costs the exchange one system call.
-// The journal is what tells the generator's settings (applyFrame): a
-// snapshot of them goes into the record each time, so that reading them
-// replays only the entries after it.
+// A frame goes into the journal as it is sent, with the outcome "lost",
+// in a transaction of its own while the generator works on it: a frame
+// whose answer a client saw is in the record even when the program is
+// killed a moment later. What became of the frames goes in together,
+// kSettleDelayMs after the last one was settled and every kFramesPerSettling
+// frames, with a snapshot of the generator's settings as the journal tells
+// them (applyFrame), so that reading them replays only the entries after
+// it. After a kill, the last frames' outcomes read "lost".
 //
 // A record that cannot be opened or written never stops control: the
 // program says so once (the warning "kestrane.record: ...", problem() and
@@ -24,7 +22,6 @@
 
 #include "common/result.h"
 #include "record/journalentry.h"
-#include "record/journalintake.h"
 #include "record/recordstore.h"
 
 #include <QHash>
@@ -71,7 +68,7 @@ class GeneratorRecord : public QObject
 public:
     static constexpr int kSettleDelayMs = 50;
     static constexpr int kRetryIntervalMs = 1000;
-    static constexpr int kFramesPerTakeIn = 100;
+    static constexpr int kFramesPerSettling = 100;
     // Frames held while the record does not work; the oldest go beyond it.
     static constexpr int kMostFramesHeld = 10000;
 
@@ -82,11 +79,8 @@ public:
     // Keeps what is still unkept.
     ~GeneratorRecord() override;
 
-    // The generator whose record the calls below use from now on. A
-    // program that sends it frames holds its journal's intake; one that
-    // only reads or labels it does not.
-    enum class Frames { Sends, None };
-    void setGenerator(const GeneratorKey &key, Frames frames = Frames::Sends);
+    // The generator whose record the calls below use from now on.
+    void setGenerator(const GeneratorKey &key);
     bool hasGenerator() const { return generatorId != 0; }
     GeneratorKey generator() const { return key; }
 
@@ -134,7 +128,7 @@ private:
     struct Sent
     {
         qint64 ticket = 0;
-        JournalEntry entry; // its id set once taken in
+        JournalEntry entry; // its id set once kept
     };
 
     enum class Use { Reading, Writing };
@@ -143,10 +137,8 @@ private:
     // most once a second, and writing is what tells whether it works again.
     RecordStore *usableStore(Use use);
     Result<void> readGenerator();
-    // Takes in what an earlier program left in the intake.
-    Result<void> takeInLeftovers();
     Sent *findSent(qint64 ticket);
-    void takeIn();
+    void keepSettlements();
     // A failure says that the record does not work; a write that succeeds,
     // that it works again.
     template<typename T>
@@ -162,19 +154,16 @@ private:
     qint64 unkeptFrames = 0;
 
     GeneratorKey key;
-    Frames frameUse = Frames::Sends;
     qint64 generatorId = 0;
-    std::unique_ptr<JournalIntake> intake;
-    QByteArray unwrittenSettlements; // go with the next frame's write
 
     GeneratorSettings known;
     qint64 knownThroughTicket = 0; // the last entry that `known` includes
-    qint64 knownThroughId = 0;     // its id once taken in
+    qint64 knownThroughId = 0;     // its id, once kept
 
-    std::deque<Sent> sent; // not taken in yet, and the last few before
+    std::deque<Sent> sent; // not all kept yet, and the last few before
     qint64 nextTicket = 1;
-    int framesToTakeIn = 0;
-    QList<qint64> settledAfterTakeIn; // tickets
+    int framesUnsettled = 0; // since the last settling
+    QList<qint64> settled;   // tickets of kept entries whose outcome changed
     QTimer *settleTimer;
 };
 

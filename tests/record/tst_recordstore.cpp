@@ -1,4 +1,3 @@
-#include "record/journalintake.h"
 #include "record/recordstore.h"
 #include "record/recordtexts.h"
 #include "session/generatorrecord.h"
@@ -63,8 +62,7 @@ private slots:
     void hostileTextsAreData();
     void badTextsAreRefused_data();
     void badTextsAreRefused();
-    void intakeIgnoresAnItemCutShort();
-    void leftoversAreTakenInByTheNextProgram();
+    void framesAreKeptAsSentAndTellTheSettings();
 
 private:
     std::unique_ptr<QTemporaryDir> folder;
@@ -101,7 +99,7 @@ void TestRecordStore::readsWhatVersionOneWrote()
     QVERIFY(settings);
     QCOMPARE(settings->last[2]->widthSteps, 182);
     QCOMPARE(settings->last[6]->widthSteps, 1); // the refused 07005006 never held
-    QVERIFY(settings->saved[6].has_value());     // the save after the snapshot
+    QVERIFY(settings->saved[6].has_value());    // the save after the snapshot
     const Result<std::optional<Setup>> setup = record.setup(id.value(), QStringLiteral("scan"));
     QVERIFY(setup && setup->has_value());
     QCOMPARE(setup.value()->channels.first().label, QStringLiteral("pump"));
@@ -214,55 +212,32 @@ void TestRecordStore::badTextsAreRefused()
     QCOMPARE(text && checkedSetupName(text.value()).ok(), name);
 }
 
-void TestRecordStore::intakeIgnoresAnItemCutShort()
+// In the file as it is sent, before anything is known of it; what became
+// of it, and of the frames after it, is what the settings are read from.
+void TestRecordStore::framesAreKeptAsSentAndTellTheSettings()
 {
-    QByteArray items;
-    for (qint64 ticket = 1; ticket <= 3; ++ticket)
-        items += JournalIntake::encoded(
-                {IntakeItem::Sent, ticket, entry(int(ticket), PulseSteps{1, 2}, FrameOutcome::Lost)});
-    const QByteArray fourth = JournalIntake::encoded(
-            {IntakeItem::Settled, 3, entry(3, std::nullopt, FrameOutcome::Ok)});
-    {
-        const Result<std::unique_ptr<JournalIntake>> intake = JournalIntake::open(path, 1);
-        QVERIFY(intake);
-        QVERIFY(intake.value()->append(items + fourth.left(fourth.size() - 1)));
-        QVERIFY(!JournalIntake::open(path, 1)); // held
-    }
-    const Result<std::unique_ptr<JournalIntake>> reopened = JournalIntake::open(path, 1);
-    QVERIFY(reopened);
-    const Result<QList<IntakeItem>> read = reopened.value()->items();
-    QVERIFY(read);
-    QCOMPARE(read->size(), 3);
-    QCOMPARE(read->last().entry.channel, 3);
-    QCOMPARE(read->last().entry.steps->widthSteps, 2);
-}
+    GeneratorRecord record({true, path, kDefaultJournalLimit});
+    record.setGenerator(kGenerator);
+    const qint64 first = record.frameSent("a", "01001002", 1, PulseSteps{1, 2});
+    QCOMPARE(runSqlite(path, "SELECT client, frame, outcome FROM journal;"),
+             QStringLiteral("a|01001002|lost"));
+    record.frameSettled(first, "OK\r\n", FrameOutcome::Ok);
+    record.frameSettled(record.frameSent("b", "SAV", 0, std::nullopt), {}, FrameOutcome::NoReply);
+    const qint64 refused = record.frameSent("c", "01003004", 1, PulseSteps{3, 4});
+    record.frameSettled(refused, {}, FrameOutcome::NoReply, GeneratorRecord::Finality::Provisional);
+    record.frameSettled(refused, "ERR\r\n", FrameOutcome::Refused);
+    record.frameSent("d", "02005006", 2, PulseSteps{5, 6}); // unsettled: killed now
+    record.flush();
+    QCOMPARE(runSqlite(path, "SELECT outcome, reply FROM journal ORDER BY id;"),
+             QStringLiteral("ok|OK\\r\\n\nno reply|\nrefused|ERR\\r\\n\nlost|"));
 
-// A program killed between frames leaves them in the intake: the next one
-// to drive the generator takes them in before it reads the settings.
-void TestRecordStore::leftoversAreTakenInByTheNextProgram()
-{
-    {
-        GeneratorRecord record({true, path, kDefaultJournalLimit});
-        record.setGenerator(kGenerator);
-    }
-    {
-        const Result<std::unique_ptr<JournalIntake>> intake = JournalIntake::open(path, 1);
-        QVERIFY(intake);
-        QVERIFY(intake.value()->append(
-                JournalIntake::encoded({IntakeItem::Sent, 1, entry(4, PulseSteps{9, 9}, FrameOutcome::Lost)})
-                + JournalIntake::encoded({IntakeItem::Settled, 1, entry(4, std::nullopt, FrameOutcome::Ok)})
-                + JournalIntake::encoded({IntakeItem::Sent, 2, entry(5, PulseSteps{3, 4}, FrameOutcome::Lost)})));
-    }
     GeneratorRecord next({true, path, kDefaultJournalLimit});
     next.setGenerator(kGenerator);
-    const Result<QList<JournalEntry>> journal = next.recentJournal(10);
-    QVERIFY(journal);
-    QCOMPARE(journal->size(), 2);
-    QCOMPARE(journal->at(0).outcome, FrameOutcome::Ok);
-    QCOMPARE(journal->at(1).outcome, FrameOutcome::Lost);
-    QCOMPARE(next.settings().last[3]->delaySteps, 9);
-    QCOMPARE(next.settings().last[4]->widthSteps, 4); // lost: it may hold
-    QCOMPARE(QFile(path + QStringLiteral(".intake-1")).size(), 0);
+    const GeneratorSettings &settings = next.settings();
+    QCOMPARE(settings.last[0]->widthSteps, 2); // the refusal never held
+    QCOMPARE(settings.saved[0]->widthSteps, 2);
+    QCOMPARE(settings.last[1]->widthSteps, 6); // lost: it may hold
+    QVERIFY(!settings.saved[1]);
 }
 
 QTEST_GUILESS_MAIN(TestRecordStore)
