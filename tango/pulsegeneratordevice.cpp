@@ -260,12 +260,31 @@ void KestranePulseGenerator::write_attr_hardware(std::vector<long> &attributes)
         written.at(std::size_t(time->channel() - 1)).at(time->time() == PulseTime::Delay ? 0 : 1)
                 = writtenPs;
     }
+    // Each channel's refusal names its attributes only: the others written
+    // with it (another channel, a label) were written.
+    Tango::NamedDevErrorList refused;
     for (int channel = 1; channel <= kChannelCount; ++channel) {
         const auto &[delayPs, widthPs] = written.at(std::size_t(channel - 1));
-        if (delayPs || widthPs)
+        if (!delayPs && !widthPs)
+            continue;
+        try {
             check(calls("write")->setPulse(channel, delayPs, widthPs),
                   QStringLiteral("Channel %1").arg(channel));
+        } catch (const Tango::DevFailed &refusal) {
+            for (const auto &[time, value] :
+                 {std::pair(PulseTime::Delay, delayPs), std::pair(PulseTime::Width, widthPs)}) {
+                if (!value)
+                    continue;
+                const CORBA::ULong at = refused.length();
+                refused.length(at + 1);
+                refused[at].name = Tango::string_dup(nameFor(channel, time).c_str());
+                refused[at].index_in_call = 999; // as Tango::Except sets it
+                refused[at].err_list = refusal.errors;
+            }
+        }
     }
+    if (refused.length() > 0)
+        throw Tango::MultiDevFailed(refused);
 }
 
 void KestranePulseGenerator::setChannel(const Tango::DevVarDoubleArray &arguments)

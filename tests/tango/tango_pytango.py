@@ -287,7 +287,10 @@ class TangoClient(unittest.TestCase):
         self.assertState(tango.DevState.ON, 2)
         events = []
         device.subscribe_event("channel1Label", tango.EventType.CHANGE_EVENT, events.append)
-        device.channel1Label = "pump"
+        # Written with a refused delay, and not reported as refused with it.
+        with self.assertRaises(tango.DevFailed) as refusal:
+            device.write_attributes([("channel1Label", "pump"), ("channel2Delay", 11)])
+        self.assertRegex(refusal.exception.args[0].desc, "object[(]s[)] channel2Delay$")
         hostile = "'; DROP TABLE journal; --"
         device.channel16Label = hostile
         self.assertEqual([device.channel1Label, device.channel2Label, device.channel16Label],
