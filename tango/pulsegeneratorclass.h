@@ -1,10 +1,20 @@
 #ifndef PULSEGENERATORCLASS_H
 #define PULSEGENERATORCLASS_H
 
+#include "session/generatorrecord.h"
+#include "session/generatorsession.h"
+
 #include <tango/tango.h>
 
 #include <string>
 #include <vector>
+
+// How the server's devices keep their record, from its command line.
+struct ServerRecord
+{
+    RecordSettings settings;
+    RestoreMode restore = RestoreMode::None; // unless a device's Restore says otherwise
+};
 
 // The Tango class KestranePulseGenerator: its properties, attributes,
 // commands and devices. One at a time per server: the admin device's
@@ -12,8 +22,10 @@
 class KestranePulseGeneratorClass : public Tango::DeviceClass
 {
 public:
-    static KestranePulseGeneratorClass *init(const char *name);
+    static KestranePulseGeneratorClass *init(const char *name, const ServerRecord &record);
     ~KestranePulseGeneratorClass() override;
+
+    const ServerRecord &record() const { return serverRecord; }
 
 protected:
     void command_factory() override;
@@ -21,8 +33,9 @@ protected:
     void device_factory(const Tango::DevVarStringArray *names) override;
 
 private:
-    explicit KestranePulseGeneratorClass(std::string &name);
+    KestranePulseGeneratorClass(std::string &name, ServerRecord record);
 
+    const ServerRecord serverRecord;
     static KestranePulseGeneratorClass *only;
 };
 

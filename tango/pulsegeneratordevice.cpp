@@ -2,7 +2,11 @@
 
 #include "tango/channeltimeattribute.h"
 #include "tango/eventqueue.h"
+#include "tango/pulsegeneratorclass.h"
+#include "tango/recordattributes.h"
 
+#include "record/recordtexts.h"
+#include "session/recordoptions.h"
 #include "session/requestedport.h"
 
 #include <cmath>
@@ -16,12 +20,68 @@ namespace {
                                    std::string("KestranePulseGenerator::") + origin);
 }
 
-QString statusText(const LinkView &link)
+QString statusText(const LinkView &link, const QString &recordProblem)
 {
-    if (link.up)
-        return QStringLiteral("Connected to the generator on %1.").arg(link.portName);
-    return QStringLiteral("No link to the generator (%1). Trying again every second.")
-            .arg(link.problem.isEmpty() ? link.portName : link.problem);
+    QString text = link.up ? QStringLiteral("Connected to the generator on %1.").arg(link.portName)
+                           : QStringLiteral("No link to the generator (%1). Trying again every "
+                                            "second.")
+                                     .arg(link.problem.isEmpty() ? link.portName : link.problem);
+    if (!recordProblem.isEmpty())
+        text += QStringLiteral(" The record does not work (%1): the generator is driven without "
+                               "it, and no frame, label or setup is kept until it works again.")
+                        .arg(recordProblem);
+    return text;
+}
+
+// A record's answer as the session's outcome.
+template<typename T>
+SessionOutcome outcomeOf(const Result<T> &result)
+{
+    return result ? SessionOutcome{} : SessionOutcome{SessionStatus::NoRecord, result.error()};
+}
+
+// Tango's strings are bytes, Latin-1 to its clients (python3-tango encodes
+// and decodes them so); a character beyond it is sent as "?".
+QString textOf(Tango::ConstDevString text)
+{
+    return QString::fromLatin1(text);
+}
+
+Tango::DevString tangoString(const QString &text)
+{
+    return Tango::string_dup(text.toLatin1().constData());
+}
+
+// A read's value, sent once the read has returned and released by Tango
+// then: it deletes a scalar's pointer and a spectrum's array of them, and
+// frees the strings.
+void setString(Tango::Attribute &attribute, const QString &text)
+{
+    attribute.set_value(new Tango::DevString(tangoString(text)), 1, 0, true);
+}
+
+void setStrings(Tango::Attribute &attribute, const QStringList &texts)
+{
+    auto *strings = new Tango::DevString[texts.size()];
+    for (qsizetype index = 0; index < texts.size(); ++index)
+        strings[index] = tangoString(texts[index]);
+    attribute.set_value(strings, long(texts.size()), 0, true);
+}
+
+// Firing an event consumes the value (cppTango 10): set it for each.
+void fireChangeAndArchive(Tango::Attribute &attribute, const std::function<void()> &setValue)
+{
+    timeval now{};
+    gettimeofday(&now, nullptr);
+    Tango::TimeVal when{};
+    when.tv_sec = CORBA::Long(now.tv_sec);
+    when.tv_usec = CORBA::Long(now.tv_usec);
+    for (const auto fire :
+         {&Tango::Attribute::fire_change_event, &Tango::Attribute::fire_archive_event}) {
+        setValue();
+        attribute.set_date(when);
+        (attribute.*fire)(nullptr);
+    }
 }
 
 std::string &deviceDescription()
@@ -64,9 +124,12 @@ void KestranePulseGenerator::init_device()
                                                        : checkRequestedPort(portProperty);
     if (!usable)
         fail("BadProperty", QStringLiteral("Port: %1").arg(usable.error()), "init_device");
+    const RecordSettings record
+            = static_cast<KestranePulseGeneratorClass *>(get_device_class())->record().settings;
     auto opened = std::make_shared<SessionCalls>(
             QStringLiteral("tango"), portProperty, replyTimeoutMs,
-            [device = this, queue = events](GeneratorSession &started) {
+            [device = this, queue = events, record, restore = restore](GeneratorSession &started) {
+                started.keepRecord(record, restore);
                 watch(started, device, queue);
             });
     const std::lock_guard<std::mutex> guard(sessionLock);
@@ -76,14 +139,26 @@ void KestranePulseGenerator::init_device()
 void KestranePulseGenerator::watch(GeneratorSession &session, KestranePulseGenerator *device,
                                    const std::shared_ptr<EventQueue> &events)
 {
-    QObject::connect(&session, &GeneratorSession::linkChanged, &session, [=, &session] {
-        events->add([=, link = linkViewOf(session)] { device->pushLink(link); });
-    });
+    const auto statusChanged = [=, &session](bool linkChanged) {
+        events->add([=, link = linkViewOf(session), problem = session.record().problem()] {
+            device->pushStatus(link, problem, linkChanged);
+        });
+    };
+    QObject::connect(&session, &GeneratorSession::linkChanged, &session,
+                     [=] { statusChanged(true); });
+    QObject::connect(&session.record(), &GeneratorRecord::problemChanged, &session,
+                     [=] { statusChanged(false); });
     QObject::connect(&session, &GeneratorSession::channelChanged, &session,
                      [=, &session](int channel) {
                          events->add([=, steps = session.channel(channel)] {
                              device->pushChannel(channel, steps);
                          });
+                     });
+    QObject::connect(&session.record(), &GeneratorRecord::labelChanged, &session,
+                     [=, &session](int channel) {
+                         const QString label
+                                 = session.record().channelStates()[size_t(channel - 1)].label;
+                         events->add([=] { device->pushLabel(channel, label); });
                      });
 }
 
@@ -106,9 +181,11 @@ void KestranePulseGenerator::readProperties()
 {
     portProperty.clear();
     replyTimeoutMs = kReplyTimeoutMs;
+    restore = static_cast<KestranePulseGeneratorClass *>(get_device_class())->record().restore;
     if (!Tango::Util::_UseDb)
         return;
-    Tango::DbData properties{Tango::DbDatum(kPortProperty), Tango::DbDatum(kReplyTimeoutProperty)};
+    Tango::DbData properties{Tango::DbDatum(kPortProperty), Tango::DbDatum(kReplyTimeoutProperty),
+                             Tango::DbDatum(kRestoreProperty)};
     get_db_device()->get_property(properties);
     std::string port;
     if (!properties[0].is_empty() && properties[0] >> port)
@@ -122,6 +199,16 @@ void KestranePulseGenerator::readProperties()
                      .arg(kMaxReplyTimeoutMs),
              "init_device");
     replyTimeoutMs = timeoutMs;
+    std::string restoreName;
+    if (!properties[2].is_empty() && properties[2] >> restoreName) {
+        const Result<RestoreMode> named = restoreModeNamed(QString::fromStdString(restoreName));
+        if (!named)
+            fail("BadProperty",
+                 QStringLiteral("%1 must be none, last or saved, not \"%2\"")
+                         .arg(QLatin1String(kRestoreProperty), QString::fromStdString(restoreName)),
+                 "init_device");
+        restore = named.value();
+    }
 }
 
 Tango::DevState KestranePulseGenerator::dev_state()
@@ -134,7 +221,7 @@ Tango::DevState KestranePulseGenerator::dev_state()
 Tango::ConstDevString KestranePulseGenerator::dev_status()
 {
     if (const std::shared_ptr<SessionCalls> calls = currentSession())
-        set_status(statusText(calls->link()).toStdString());
+        set_status(statusText(calls->link(), calls->recordProblem()).toStdString());
     return get_status().c_str();
 }
 
@@ -173,12 +260,31 @@ void KestranePulseGenerator::write_attr_hardware(std::vector<long> &attributes)
         written.at(std::size_t(time->channel() - 1)).at(time->time() == PulseTime::Delay ? 0 : 1)
                 = writtenPs;
     }
+    // Each channel's refusal names its attributes only: the others written
+    // with it (another channel, a label) were written.
+    Tango::NamedDevErrorList refused;
     for (int channel = 1; channel <= kChannelCount; ++channel) {
         const auto &[delayPs, widthPs] = written.at(std::size_t(channel - 1));
-        if (delayPs || widthPs)
+        if (!delayPs && !widthPs)
+            continue;
+        try {
             check(calls("write")->setPulse(channel, delayPs, widthPs),
                   QStringLiteral("Channel %1").arg(channel));
+        } catch (const Tango::DevFailed &refusal) {
+            for (const auto &[time, value] :
+                 {std::pair(PulseTime::Delay, delayPs), std::pair(PulseTime::Width, widthPs)}) {
+                if (!value)
+                    continue;
+                const CORBA::ULong at = refused.length();
+                refused.length(at + 1);
+                refused[at].name = Tango::string_dup(nameFor(channel, time).c_str());
+                refused[at].index_in_call = 999; // as Tango::Except sets it
+                refused[at].err_list = refusal.errors;
+            }
+        }
     }
+    if (refused.length() > 0)
+        throw Tango::MultiDevFailed(refused);
 }
 
 void KestranePulseGenerator::setChannel(const Tango::DevVarDoubleArray &arguments)
@@ -202,6 +308,63 @@ void KestranePulseGenerator::save()
 void KestranePulseGenerator::reset()
 {
     check(calls("Reset")->resetChannels(), QStringLiteral("Reset"));
+}
+
+void KestranePulseGenerator::readLabel(Tango::Attribute &attribute, int channel)
+{
+    const Result<QString> label = calls("read")->label(channel);
+    check(outcomeOf(label), QStringLiteral("Channel %1's label").arg(channel));
+    setString(attribute, label.value());
+}
+
+void KestranePulseGenerator::writeLabel(Tango::WAttribute &attribute, int channel)
+{
+    const QString what = QStringLiteral("Channel %1's label").arg(channel);
+    Tango::DevString written = nullptr;
+    attribute.get_write_value(written);
+    const Result<QString> label = checkedLabel(textOf(written));
+    if (!label)
+        fail("BadLabel", QStringLiteral("%1: %2; nothing changed").arg(what, label.error()),
+             "write");
+    check(outcomeOf(calls("write")->setLabel(channel, label.value())), what);
+}
+
+void KestranePulseGenerator::readSetups(Tango::Attribute &attribute)
+{
+    const Result<QStringList> names = calls("read")->setupNames();
+    check(outcomeOf(names), QStringLiteral("Setups"));
+    setStrings(attribute, names.value());
+}
+
+QString KestranePulseGenerator::checkedSetupNameOf(Tango::ConstDevString name, const char *command)
+{
+    const Result<QString> checked = checkedSetupName(textOf(name));
+    if (!checked)
+        fail("BadSetupName", QStringLiteral("%1: %2").arg(QLatin1String(command), checked.error()),
+             command);
+    return checked.value();
+}
+
+void KestranePulseGenerator::saveSetup(Tango::ConstDevString name)
+{
+    const QString checked = checkedSetupNameOf(name, "SaveSetup");
+    check(outcomeOf(calls("SaveSetup")->storeSetup(checked)), QStringLiteral("SaveSetup"));
+}
+
+void KestranePulseGenerator::loadSetup(Tango::ConstDevString name)
+{
+    const QString checked = checkedSetupNameOf(name, "LoadSetup");
+    check(calls("LoadSetup")->loadSetup(checked), QStringLiteral("LoadSetup"));
+}
+
+void KestranePulseGenerator::deleteSetup(Tango::ConstDevString name)
+{
+    const QString checked = checkedSetupNameOf(name, "DeleteSetup");
+    const Result<bool> deleted = calls("DeleteSetup")->deleteSetup(checked);
+    check(outcomeOf(deleted), QStringLiteral("DeleteSetup"));
+    if (!deleted.value())
+        check({SessionStatus::NotFound, QStringLiteral("no setup \"%1\"").arg(checked)},
+              QStringLiteral("DeleteSetup"));
 }
 
 std::shared_ptr<SessionCalls> KestranePulseGenerator::calls(const char *origin) const
@@ -242,9 +405,9 @@ void KestranePulseGenerator::check(const SessionOutcome &outcome, const QString 
         fail("SetupNotFound", QStringLiteral("%1: %2").arg(what, outcome.detail), "exchange");
     case SessionStatus::NoRecord:
         fail("RecordUnavailable",
-             QStringLiteral("%1: the record is not available: %2; nothing was sent")
+             QStringLiteral("%1: the record is not available (%2); nothing was sent or kept")
                      .arg(what, outcome.detail),
-             "exchange");
+             "record");
     case SessionStatus::OtherTimeUnknown:
         fail("ValueUnknown",
              QStringLiteral("%1: the generator cannot be read back and this server has not set "
@@ -262,15 +425,19 @@ bool KestranePulseGenerator::mayPush()
     return !Tango::Util::instance()->is_svr_starting();
 }
 
-void KestranePulseGenerator::pushLink(const LinkView &link)
+void KestranePulseGenerator::pushStatus(const LinkView &link, const QString &recordProblem,
+                                        bool linkChanged)
 {
     if (!mayPush())
         return;
     try {
         const Tango::AutoTangoMonitor sync(&get_dev_monitor());
         set_state(link.up ? Tango::ON : Tango::FAULT);
-        set_status(statusText(link).toStdString());
-        for (const char *attribute : {"State", "Status"}) {
+        set_status(statusText(link, recordProblem).toStdString());
+        std::vector<const char *> changed{"Status"};
+        if (linkChanged)
+            changed.push_back("State");
+        for (const char *attribute : changed) {
             push_change_event(attribute);
             push_archive_event(attribute);
         }
@@ -285,25 +452,33 @@ void KestranePulseGenerator::pushChannel(int channel, const std::optional<PulseS
         return;
     try {
         const Tango::AutoTangoMonitor sync(&get_dev_monitor());
-        timeval now{};
-        gettimeofday(&now, nullptr);
-        Tango::TimeVal when{};
-        when.tv_sec = CORBA::Long(now.tv_sec);
-        when.tv_usec = CORBA::Long(now.tv_usec);
         for (const PulseTime time : {PulseTime::Delay, PulseTime::Width}) {
             Tango::Attribute &attribute
                     = dev_attr->get_attr_by_name(nameFor(channel, time).c_str());
             Tango::DevDouble &known = value(channel, time);
             known = steps ? timePs(*steps, time) : 0;
-            // Firing an event consumes the value (cppTango 10): set it for each.
-            for (const auto fire :
-                 {&Tango::Attribute::fire_change_event, &Tango::Attribute::fire_archive_event}) {
+            fireChangeAndArchive(attribute, [&] {
                 attribute.set_value(&known);
                 attribute.set_quality(steps ? Tango::ATTR_VALID : Tango::ATTR_INVALID);
-                attribute.set_date(when);
-                (attribute.*fire)(nullptr);
-            }
+            });
         }
+    } catch (const Tango::DevFailed &) {
+        // As above.
+    }
+}
+
+void KestranePulseGenerator::pushLabel(int channel, const QString &label)
+{
+    if (!mayPush())
+        return;
+    try {
+        const Tango::AutoTangoMonitor sync(&get_dev_monitor());
+        Tango::Attribute &attribute
+                = dev_attr->get_attr_by_name(ChannelLabelAttribute::nameFor(channel).c_str());
+        // Sent before the push returns (a read's value is sent after it).
+        QByteArray text = label.toLatin1();
+        Tango::DevString value = text.data();
+        fireChangeAndArchive(attribute, [&] { attribute.set_value(&value); });
     } catch (const Tango::DevFailed &) {
         // As above.
     }

@@ -16,8 +16,9 @@
 
 class EventQueue;
 
-// One pulse generator as a Tango device: a delay and a width attribute per
-// channel in ps, SetChannel, Save and Reset, and the link as its state.
+// One pulse generator as a Tango device: a delay, a width and a label
+// attribute per channel, SetChannel, Save and Reset, named setups, and the
+// link as its state. Labels and setups live in the host's record.
 // Tango calls it on ORB threads, one call at a time per device; the
 // generator itself is driven by a session on the Qt thread, and events are
 // pushed from a thread of their own whenever the session's knowledge changes.
@@ -27,6 +28,7 @@ public:
     // The device properties.
     static constexpr const char *kPortProperty = "Port";
     static constexpr const char *kReplyTimeoutProperty = "ReplyTimeout";
+    static constexpr const char *kRestoreProperty = "Restore";
     static constexpr int kMaxReplyTimeoutMs = 10000;
 
     KestranePulseGenerator(Tango::DeviceClass *deviceClass, std::string &name);
@@ -44,12 +46,19 @@ public:
     void setChannel(const Tango::DevVarDoubleArray &arguments);
     void save();
     void reset();
+    void readLabel(Tango::Attribute &attribute, int channel);
+    void writeLabel(Tango::WAttribute &attribute, int channel);
+    void readSetups(Tango::Attribute &attribute);
+    void saveSetup(Tango::ConstDevString name);
+    void loadSetup(Tango::ConstDevString name);
+    void deleteSetup(Tango::ConstDevString name);
 
 private:
     void readProperties();
     std::shared_ptr<SessionCalls> currentSession() const;
     std::shared_ptr<SessionCalls> calls(const char *origin) const;
     void check(const SessionOutcome &outcome, const QString &what) const;
+    static QString checkedSetupNameOf(Tango::ConstDevString name, const char *command);
     Tango::DevDouble &value(int channel, PulseTime time);
     // Connects the session's signals, on the Qt thread, to pushes on the
     // event thread: nothing there touches the device, which may be gone.
@@ -57,11 +66,13 @@ private:
                       const std::shared_ptr<EventQueue> &events);
     // On the event thread.
     static bool mayPush();
-    void pushLink(const LinkView &link);
+    void pushStatus(const LinkView &link, const QString &recordProblem, bool linkChanged);
     void pushChannel(int channel, const std::optional<PulseSteps> &steps);
+    void pushLabel(int channel, const QString &label);
 
     QString portProperty;
     int replyTimeoutMs = 0;
+    RestoreMode restore = RestoreMode::None;
     // Set and read on ORB threads; the lock is never held while waiting for
     // the Qt thread.
     mutable std::mutex sessionLock;

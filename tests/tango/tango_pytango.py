@@ -46,11 +46,19 @@ class TangoClient(unittest.TestCase):
         self.link = os.path.join(self.directory.name, "generator")
         self.state = os.path.join(self.directory.name, "state.txt")
         self.database = os.path.join(self.directory.name, "devices.db")
+        self.record = os.path.join(self.directory.name, "record.sqlite")
         self.simulator = Simulator(self.link, "--state", self.state)
         self.server = None
         self.start_server()
 
-    def start_server(self, **popen):
+    def start_server(self, *options, restore=None, **popen):
+        self.launch_server(*options, restore=restore, **popen)
+        self.device = connect(f"tango://127.0.0.1:{self.port}/{DEVICE}#dbase=no")
+
+    def launch_server(self, *options, restore=None, **popen):
+        """The server with `options` after Tango's arguments (by default its
+        record in the test's folder) and the device's Restore property if
+        given."""
         self.stop_server()
         # Afresh: Tango rewrites the file, and a server killed meanwhile
         # leaves it cut short.
@@ -58,11 +66,12 @@ class TangoClient(unittest.TestCase):
             file.write(f'kestrane-tango/test/DEVICE/{CLASS}: "{DEVICE}"\n'
                        f'{DEVICE}->Port: "{self.link}"\n'
                        f"{DEVICE}->ReplyTimeout: 100\n")
+            if restore is not None:
+                file.write(f"{DEVICE}->Restore: {restore}\n")
         self.port = free_tcp_port()
         self.server = subprocess.Popen([SERVER, "test", f"-file={self.database}",
-                                        "-ORBendPoint", f"giop:tcp:127.0.0.1:{self.port}"],
-                                       **popen)
-        self.device = connect(f"tango://127.0.0.1:{self.port}/{DEVICE}#dbase=no")
+                                        "-ORBendPoint", f"giop:tcp:127.0.0.1:{self.port}",
+                                        *(options or ("--record", self.record))], **popen)
 
     def stop_server(self):
         if self.server is not None and self.server.poll() is None:
@@ -97,6 +106,21 @@ class TangoClient(unittest.TestCase):
 
     def quality(self, name):
         return self.device.read_attribute(name).quality
+
+    def sql(self, query):
+        """Rows from SQLite's own shell, reading while the server writes."""
+        shell = subprocess.run(["sqlite3", "-separator", "|", self.record, query],
+                               capture_output=True, encoding="utf-8", check=True,
+                               timeout=10)
+        return shell.stdout.splitlines()
+
+    def frames_after_restart(self, *options, restore=None):
+        """What the simulator receives from a server started anew."""
+        before = len(self.simulator.logged("frame"))
+        self.start_server(*options, restore=restore)
+        self.assertState(tango.DevState.ON, 3)
+        self.quality("channel1Delay")  # answered once the restore, queued first, is sent
+        return self.simulator.logged("frame")[before:]
 
     def test_sets_saves_and_survives_a_hang_up(self):
         device = self.device
@@ -194,10 +218,11 @@ class TangoClient(unittest.TestCase):
 
     def test_declares_properties_units_and_description(self):
         offered = self.admin().command_inout("QueryWizardDevProperty", CLASS)
-        self.assertEqual(offered[0::3], ["Port", "ReplyTimeout"])
-        self.assertEqual(offered[2::3], ["Not specified", "100"])
+        self.assertEqual(offered[0::3], ["Port", "ReplyTimeout", "Restore"])
+        self.assertEqual(offered[2::3], ["Not specified", "100", "Not specified"])
         self.assertIn("/dev/serial/by-id/", offered[1])
         self.assertIn("1 to 10000", offered[4])
+        self.assertIn("--restore", offered[7])
         configuration = self.device.get_attribute_config("channel3Width")
         self.assertEqual((configuration.unit, configuration.standard_unit), ("ps", "1e-12"))
         self.assertIn("Channel 3 width in ps", configuration.description)
@@ -256,6 +281,120 @@ class TangoClient(unittest.TestCase):
         finally:
             holder.stop()
         self.assertState(tango.DevState.ON, 3)
+
+    def test_labels_are_kept_in_the_record(self):
+        device = self.device
+        self.assertState(tango.DevState.ON, 2)
+        events = []
+        device.subscribe_event("channel1Label", tango.EventType.CHANGE_EVENT, events.append)
+        # Written with a refused delay, and not reported as refused with it.
+        with self.assertRaises(tango.DevFailed) as refusal:
+            device.write_attributes([("channel1Label", "pump"), ("channel2Delay", 11)])
+        self.assertRegex(refusal.exception.args[0].desc, "object[(]s[)] channel2Delay$")
+        hostile = "'; DROP TABLE journal; --"
+        device.channel16Label = hostile
+        self.assertEqual([device.channel1Label, device.channel2Label, device.channel16Label],
+                         ["pump", "", hostile])
+        self.assertTrue(wait_until(lambda: [event.attr_value.value for event in events
+                                            if event.attr_value] == ["", "pump"], 3))
+
+        # Refused whole, with the reason; nothing changed.
+        self.assertRefused(lambda: device.write_attribute("channel1Label", "x" * 33),
+                           "BadLabel", "at most 32 characters, not 33")
+        self.assertRefused(lambda: device.write_attribute("channel1Label", "gate\n2"),
+                           "BadLabel", "character 5", "not printable")
+        device.write_attribute("channel2Label", "é" + "x" * 31)  # Latin-1, as Tango's strings
+        self.assertEqual([device.channel1Label, device.channel2Label], ["pump", "é" + "x" * 31])
+
+        # In the record, not the Tango database (written afresh at each start).
+        self.start_server()
+        self.assertEqual(self.device.channel1Label, "pump")
+        self.assertEqual(self.sql("PRAGMA integrity_check"), ["ok"])
+        self.assertEqual(self.sql("SELECT channel, label FROM channels WHERE label != '' "
+                                  "ORDER BY channel"),
+                         ["1|pump", "2|é" + "x" * 31, f"16|{hostile}"])
+
+    def test_setups_are_saved_loaded_and_deleted(self):
+        device = self.device
+        device.SetChannel([1, 11, 22])
+        device.SetChannel([3, 110, 220])
+        device.channel3Label = "probe"
+        device.SaveSetup("pump probe")
+        device.SaveSetup("alignment")
+        self.assertEqual(device.Setups, ("alignment", "pump probe"))
+        device.Reset()
+        device.channel3Label = ""
+        sent = len(self.simulator.logged("frame"))
+        device.LoadSetup("pump probe")
+        self.assertEqual(self.simulator.logged("frame")[sent:], ["01001002", "03010020"])
+        self.assertEqual([device.channel3Delay, device.channel3Label], [110.0, "probe"])
+
+        device.DeleteSetup("alignment")
+        self.assertEqual(device.Setups, ("pump probe",))
+        for command in ("LoadSetup", "DeleteSetup"):
+            self.assertRefused(lambda: device.command_inout(command, "alignment"),
+                               "SetupNotFound", "alignment")
+        self.assertRefused(lambda: device.SaveSetup("x" * 65), "BadSetupName", "64")
+        self.assertEqual(len(self.simulator.logged("frame")), sent + 2)
+
+        # Every frame in the journal: who sent it and what became of it.
+        query = "SELECT program, client, frame, outcome FROM journal ORDER BY id"
+        self.assertTrue(wait_until(lambda: self.sql(query)[-1].endswith("|ok"), 3))
+        rows = self.sql(query)
+        self.assertEqual(len(rows), 20)
+        self.assertEqual(rows[-2:], ["kestrane-tango|tango|01001002|ok",
+                                     "kestrane-tango|tango|03010020|ok"])
+
+    def test_restore_sends_the_last_settings_after_a_restart(self):
+        self.start_server("--record", self.record, "--restore", "last")
+        self.device.SetChannel([2, 33, 44])
+        self.device.SetChannel([5, 55, 66])
+        self.device.SetChannel([2, 77, 88])
+        self.assertEqual(self.frames_after_restart("--restore", "last", "--record", self.record),
+                         ["02007008", "05005006"])
+        self.assertEqual(self.device.channel2Delay, 77.0)
+        self.assertEqual(self.sql("SELECT DISTINCT client FROM journal WHERE id > 3"),
+                         ["restore"])
+
+        # The device's property wins over the option, either way.
+        self.assertEqual(self.frames_after_restart("--record", self.record, "--restore=last",
+                                                   restore="none"), [])
+        self.assertEqual(self.quality("channel2Delay"), tango.AttrQuality.ATTR_INVALID)
+        self.assertEqual(self.frames_after_restart("--record", self.record, restore="last"),
+                         ["02007008", "05005006"])
+
+    def test_bad_restore_is_refused(self):
+        usage = subprocess.run([SERVER, "test", "--restore", "sometimes"],
+                               capture_output=True, text=True, timeout=10)
+        self.assertEqual((usage.returncode, usage.stdout), (2, ""))
+        self.assertIn('--restore takes none, last or saved, not "sometimes"', usage.stderr)
+        self.launch_server(restore="sometimes", stderr=subprocess.PIPE)
+        errors = self.server.communicate(timeout=10)[1].decode()
+        self.assertEqual(self.server.returncode, 1)
+        self.assertIn('Restore must be none, last or saved, not "sometimes"', errors)
+
+    def test_a_record_that_does_not_work_is_in_the_status(self):
+        blocked = os.path.join(self.directory.name, "blocked")
+        open(blocked, "w").close()  # a file where the record's folder should be
+        self.record = os.path.join(blocked, "record.sqlite")
+        self.start_server()
+        self.assertState(tango.DevState.ON, 2)
+        self.assertIn("The record does not work", self.device.status())
+        self.assertRefused(lambda: self.device.channel1Label, "RecordUnavailable", blocked)
+        self.device.SetChannel([1, 11, 22])  # control goes on
+
+        os.remove(blocked)
+        os.mkdir(blocked)
+
+        def works_again():  # tried again at most once a second, when written
+            try:
+                self.device.channel1Label = "pump"
+                return True
+            except tango.DevFailed:
+                return False
+        self.assertTrue(wait_until(works_again, 5))
+        self.assertNotIn("record", self.device.status())
+        self.assertEqual(self.device.channel1Label, "pump")
 
 
 if __name__ == "__main__":
