@@ -2,7 +2,9 @@
 in a network namespace of the test's own (tests/support/isolated-network.sh)
 with a portmapper started here and ended by its pid."""
 import os
+import re
 import signal
+import socket
 import subprocess
 import sys
 import tempfile
@@ -15,6 +17,7 @@ from scpidprocesses import Daemon, Portmapper, Simulator, registered_programs, w
 
 INSTR = "TCPIP::127.0.0.1::inst0::INSTR"
 STATE_HEADER = "# Pulse generator state: channel, delay and width in 11 ps steps\n"
+STALL_S = 5  # the daemon's bound for a stalled connection
 
 
 class Vxi11(unittest.TestCase):
@@ -162,6 +165,34 @@ class Vxi11(unittest.TestCase):
         self.assertEqual(identity.stdout.split(",")[:2], ["Kestrane", "kestrane-scpid"])
         self.assertEqual(self.daemon.stop(), 0)
         self.assertNotIn("395183", registered_programs())
+
+    def test_rpcinfo_calls_the_null_procedure(self):
+        self.start()
+        ready = subprocess.run(["rpcinfo", "-t", "127.0.0.1", "395183", "1"], capture_output=True,
+                               text=True, timeout=10)
+        self.assertEqual((ready.returncode, ready.stdout),
+                         (0, "program 395183 version 1 ready and waiting\n"))
+
+    def test_stalled_connections_are_closed(self):
+        self.start()  # eight clients, so eight connections at most
+        port = int(re.search(r"VXI-11 on port (\d+)", self.daemon.log()).group(1))
+        started = time.monotonic()
+        stalled = [socket.create_connection(("127.0.0.1", port), 10) for _ in range(8)]
+        for connection in stalled:
+            self.addCleanup(connection.close)
+            connection.sendall(b"\x80\x00\x00\x40" + bytes(30))  # half a record
+        with self.assertRaises(Exception):  # turned away while they are there
+            self.open()
+
+        def served():
+            try:
+                return self.open().query("*IDN?").startswith("Kestrane,")
+            except Exception:  # pyvisa-py raises what the socket gives
+                return False
+        self.assertTrue(wait_until(served, STALL_S + 3))
+        self.assertGreater(time.monotonic() - started, STALL_S - 0.5)
+        for connection in stalled:
+            self.assertEqual(connection.recv(100), b"")
 
     def test_without_a_portmapper_the_raw_socket_serves_on(self):
         self.portmapper.process.send_signal(signal.SIGSTOP)  # there, but never answering
