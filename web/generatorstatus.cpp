@@ -1,6 +1,7 @@
 #include "web/generatorstatus.h"
 
 #include "instrument/generatorlock.h"
+#include "instrument/unitserial.h"
 #include "session/generatorsession.h"
 
 #include <QJsonArray>
@@ -12,7 +13,7 @@ GeneratorStatus readGeneratorStatus(const GeneratorSession &session, const Gener
 {
     GeneratorStatus status;
     status.instrument = instrument;
-    status.serialNumber = session.serialNumber();
+    status.serialNumber = unitSerialNumber(session);
     status.port = session.portName();
     status.linkUp = session.isLinkUp();
     if (!status.linkUp)
@@ -23,6 +24,9 @@ GeneratorStatus readGeneratorStatus(const GeneratorSession &session, const Gener
                                     .arg(hostName, QString::number(instrument.scpiPort)));
     if (instrument.vxi11)
         status.resources.append(QStringLiteral("TCPIP::%1::inst0::INSTR").arg(hostName));
+    if (!instrument.hislipDevice.isEmpty())
+        status.resources.append(
+                QStringLiteral("TCPIP::%1::%2::INSTR").arg(hostName, instrument.hislipDevice));
     for (int channel = 1; channel <= kChannelCount; ++channel)
         status.channels[channel - 1] = session.channel(channel);
     return status;
