@@ -107,7 +107,8 @@ void HislipSession::receive(HislipChannel &channel, const HislipHeader &header,
                         QStringLiteral("the session is initialized already"));
     if (isSynchronousRequest(type) != synchronous)
         return failBoth(HislipFatal::Unidentified,
-                        QStringLiteral("message type %1 on the wrong connection").arg(header.type));
+                        QStringLiteral("a client does not send message type %1 on this connection")
+                                .arg(header.type));
     if (!async)
         return failBoth(HislipFatal::ChannelsNotEstablished,
                         QStringLiteral("the asynchronous connection is not established"));
@@ -399,11 +400,11 @@ void HislipSession::lost(HislipChannel &channel, HislipChannel::Loss loss)
 
 void HislipSession::failBoth(HislipFatal code, const QString &text)
 {
+    lines.clear();
     for (HislipChannel *channel : {sync.data(), async.data()}) {
         if (channel)
             channel->fail(code, text);
     }
-    lines.clear();
     end();
 }
 
