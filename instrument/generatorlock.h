@@ -1,6 +1,7 @@
 #ifndef GENERATORLOCK_H
 #define GENERATORLOCK_H
 
+#include <QList>
 #include <QObject>
 #include <QString>
 
@@ -8,8 +9,11 @@
 
 class LockHolder;
 
-// The daemon's one exclusive lock on the generator. While a client holds it,
-// no other client's command sends anything to the generator; what the
+// The daemon's one lock on the generator, whatever the protocol of its
+// clients. One client may hold it exclusively (a raw socket, a VXI-11 link,
+// a HiSLIP session); HiSLIP sessions may instead share it, all with the same
+// lock string, and one holder may hold it both ways. While anyone holds it,
+// no client outside the holders sends anything to the generator; what the
 // daemon knows can still be read by everyone.
 class GeneratorLock : public QObject
 {
@@ -18,19 +22,39 @@ class GeneratorLock : public QObject
 public:
     using QObject::QObject;
 
-    // Granted when free or already the holder's.
+    // Exclusively: granted when nobody else holds it in any way.
     bool take(const LockHolder &holder);
-    // False when the holder did not hold it.
+    // Shared under `key`: granted when nobody else holds it exclusively and
+    // whoever shares it does so under the same key.
+    bool takeShared(const LockHolder &holder, const QString &key);
+    // Gives back the holder's exclusive lock, or else its shared one; false
+    // when it held neither.
     bool release(const LockHolder &holder);
+    // Whether the holder is kept out: someone else holds it exclusively, or
+    // others share it without the holder.
     bool isHeldByOtherThan(const LockHolder &holder) const;
-    // The holder's name, or empty when nobody holds it.
+    // Who holds it, "A" or "A and B" for those who share it; empty when free.
     QString ownerName() const;
 
+    bool holdsExclusive(const LockHolder &holder) const { return exclusive == &holder; }
+    bool holdsShared(const LockHolder &holder) const { return shared.contains(&holder); }
+    // The key it is shared under, empty while nobody shares it.
+    const QString &sharedKey() const { return key; }
+    bool isHeldExclusively() const { return exclusive != nullptr; }
+    // The clients that hold it, in either way.
+    int holderCount() const;
+
 signals:
+    // Someone gave it back, or some of it: others may get it now.
     void released();
 
 private:
-    const LockHolder *owner = nullptr;
+    friend class LockHolder;
+    void releaseAll(const LockHolder &holder);
+
+    const LockHolder *exclusive = nullptr;
+    QList<const LockHolder *> shared;
+    QString key;
 };
 
 // A client that may hold the lock, named for people ("VXI-11 link 3 from
@@ -42,7 +66,7 @@ public:
         generatorLock(lock),
         holderName(std::move(name))
     {}
-    ~LockHolder() { generatorLock.release(*this); }
+    ~LockHolder() { generatorLock.releaseAll(*this); }
     LockHolder(const LockHolder &) = delete;
     LockHolder &operator=(const LockHolder &) = delete;
 

@@ -1,6 +1,7 @@
 #include "instrument/scpiinterpreter.h"
 
 #include "instrument/generatorlock.h"
+#include "instrument/unitserial.h"
 #include "pulse/channelrecords.h"
 #include "pulse/pulsesteps.h"
 #include "record/recordtexts.h"
@@ -412,11 +413,5 @@ void ScpiInterpreter::runStatusCommand(const ScpiCommand &command)
 
 QByteArray ScpiInterpreter::identity() const
 {
-    QString unit = session.serialNumber();
-    if (unit.isEmpty())
-        unit = session.portName();
-    if (unit.isEmpty())
-        unit = QStringLiteral("0");
-    unit.replace(u',', u'_').replace(u';', u'_');
-    return "Kestrane,kestrane-scpid," + unit.toUtf8() + ',' + KESTRANE_VERSION;
+    return "Kestrane,kestrane-scpid," + unitSerialNumber(session).toUtf8() + ',' + KESTRANE_VERSION;
 }

@@ -46,6 +46,12 @@ private:
     bool outOfDescriptors = false;
 };
 
+// How long a client's connection may hold part of a message (an RPC
+// record, a HiSLIP message), or wait to begin its conversation, with nothing
+// more arriving before it is closed, whatever its protocol: a stalled or
+// half-open connection must not keep its place from other clients.
+constexpr int kStalledConnectionMs = 5000;
+
 // The peer of a connected socket, "127.0.0.1:51234", for people.
 QString peerAddress(int socket);
 

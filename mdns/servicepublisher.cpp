@@ -75,6 +75,8 @@ QList<Service> servicesOf(const Announcement &announcement)
         services += {{"_lxi._tcp", announcement.httpPort}, {"_http._tcp", announcement.httpPort}};
     if (announcement.vxi11)
         services += {"_vxi-11._tcp", kPortmapperPort};
+    if (announcement.hislipPort != 0)
+        services += {"_hislip._tcp", announcement.hislipPort};
     return services;
 }
 
@@ -111,11 +113,12 @@ void ServicePublisher::start()
     connectToDaemon();
 }
 
-void ServicePublisher::setSerialNumber(const QString &serialNumber)
+void ServicePublisher::setSerialNumber(const QString &serialNumber, bool inName)
 {
-    if (serialNumber == this->serialNumber)
+    if (serialNumber == this->serialNumber && inName == serialInName)
         return;
     this->serialNumber = serialNumber;
+    serialInName = inName;
     name.clear();
     if (client && avahi_client_get_state(client) == AVAHI_CLIENT_S_RUNNING) {
         withdraw();
@@ -218,7 +221,7 @@ void ServicePublisher::publish(AvahiClient *running)
     }
     if (name.isEmpty()) {
         const QString host = QString::fromUtf8(avahi_client_get_host_name(running));
-        const QString unit = serialNumber.isEmpty() ? QString() : serialNumber + u' ';
+        const QString unit = serialInName ? serialNumber + u' ' : QString();
         name = QStringLiteral("%1 pulse generator %2on %3")
                        .arg(announcement.manufacturer, unit, host);
         while (name.toUtf8().size() > kMaxNameBytes)

@@ -4,8 +4,9 @@
 
 Result<void> reserveDescriptorsFor(int clients, int webConnections)
 {
-    const rlim_t needed
-            = rlim_t(clients + webConnections) * kDescriptorsPerClient + kDescriptorsBesidesClients;
+    const rlim_t needed = rlim_t(clients) * kDescriptorsPerClient
+                          + rlim_t(webConnections) * kDescriptorsPerWebConnection
+                          + kDescriptorsBesidesClients;
     rlimit limit{};
     if (::getrlimit(RLIMIT_NOFILE, &limit) != 0 || limit.rlim_cur >= needed)
         return {};

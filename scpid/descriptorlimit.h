@@ -3,10 +3,15 @@
 
 #include "common/result.h"
 
-// A client may have a raw socket, or a VXI-11 link whose connection carries
-// nothing else; each socket may be watched for reading and for writing at
-// once, and poll() counts each watch against the open-file limit.
-constexpr int kDescriptorsPerClient = 4;
+// Each socket may be watched for reading and for writing at once, and
+// poll() counts each watch against the open-file limit. A client is a raw
+// socket, a VXI-11 link or a HiSLIP session (two sockets); besides, each
+// client slot allows one RPC connection and one HiSLIP connection that are
+// not a client (yet).
+constexpr int kDescriptorsPerClient = 8;
+// A web connection is one socket, which Qt's socket engine may watch in
+// more ways than the daemon's own: room for four.
+constexpr int kDescriptorsPerWebConnection = 4;
 // Descriptors the daemon holds besides its clients: standard streams, the
 // serial port and its lock, the listening sockets, the signal socket pair,
 // the connection to avahi-daemon and Qt's own, with room to spare.

@@ -1,7 +1,9 @@
 #include "common/program.h"
 #include "common/terminationsignals.h"
+#include "hislip/hislipserver.h"
 #include "instrument/clientslots.h"
 #include "instrument/generatorlock.h"
+#include "instrument/unitserial.h"
 #include "mdns/servicepublisher.h"
 #include "scpid/descriptorlimit.h"
 #include "scpid/scpidoptions.h"
@@ -55,6 +57,17 @@ int main(int argc, char *argv[])
         !listening)
         return fail(kExitFailure, listening.error());
 
+    // HiSLIP on the raw socket's address.
+    std::unique_ptr<HislipServer> hislip;
+    if (options->hislip) {
+        hislip = std::make_unique<HislipServer>(session, lock, clientSlots);
+        if (const Result<void> listening
+            = hislip->listen(options->listenAddress, options->hislipPort);
+            !listening)
+            return fail(kExitFailure, QStringLiteral("--hislip-port: ") + listening.error());
+    }
+    const quint16 hislipPort = hislip ? hislip->port() : 0;
+
     // VXI-11 is served only where clients can find it: through the portmapper.
     std::unique_ptr<Vxi11Server> vxi11;
     if (options->vxi11) {
@@ -70,20 +83,24 @@ int main(int argc, char *argv[])
     const bool servesVxi11 = vxi11 != nullptr;
     std::unique_ptr<WebServer> web;
     if (options->httpPort != 0) {
-        web = std::make_unique<WebServer>(session, lock,
-                                          ServedInstrument{manufacturer, app.applicationName(),
-                                                           app.applicationVersion(),
-                                                           options->tcpPort, servesVxi11});
+        web = std::make_unique<WebServer>(
+                session, lock,
+                ServedInstrument{manufacturer, app.applicationName(), app.applicationVersion(),
+                                 options->tcpPort, servesVxi11,
+                                 hislip ? hislipDeviceName(hislipPort) : QString()});
         if (const Result<void> listening = web->listen(options->listenAddress, options->httpPort);
             !listening)
             return fail(kExitFailure, QStringLiteral("--http-port: ") + listening.error());
     }
     ServicePublisher publisher({options->listenAddress, manufacturer, app.applicationName(),
                                 app.applicationVersion(), options->tcpPort, options->httpPort,
-                                servesVxi11});
+                                servesVxi11, hislipPort});
     if (options->mdns) {
-        QObject::connect(&session, &GeneratorSession::linkChanged, &publisher,
-                         [&] { publisher.setSerialNumber(session.serialNumber()); });
+        const auto announceUnit = [&] {
+            publisher.setSerialNumber(unitSerialNumber(session), !session.serialNumber().isEmpty());
+        };
+        QObject::connect(&session, &GeneratorSession::linkChanged, &publisher, announceUnit);
+        announceUnit();
         publisher.start();
     }
 
@@ -93,9 +110,11 @@ int main(int argc, char *argv[])
             = web ? QStringLiteral(", the status page on port %1").arg(web->port()) : QString();
     const QString overVxi11
             = vxi11 ? QStringLiteral(", VXI-11 on port %1").arg(vxi11->port()) : QString();
-    std::fprintf(stderr, "kestrane-scpid: serving %s on %s port %d%s%s\n", qPrintable(served),
+    const QString overHislip
+            = hislip ? QStringLiteral(", HiSLIP on port %1").arg(hislipPort) : QString();
+    std::fprintf(stderr, "kestrane-scpid: serving %s on %s port %d%s%s%s\n", qPrintable(served),
                  qPrintable(options->listenAddress.toString()), int(options->tcpPort),
-                 qPrintable(overVxi11), qPrintable(page));
+                 qPrintable(overVxi11), qPrintable(overHislip), qPrintable(page));
     session.start();
     return app.exec();
 }

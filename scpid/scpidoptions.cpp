@@ -33,8 +33,9 @@ Result<ScpidOptions> parseScpidOptions(QCommandLineParser &parser, const QString
 
     parser.setApplicationDescription(QStringLiteral(
             "Serves a pulse generator as a SCPI instrument over VXI-11 (VISA resource\n"
-            "TCPIP::host::INSTR, found through the portmapper, rpcbind) and on a raw TCP\n"
-            "socket (TCPIP::host::5025::SOCKET). It listens on 127.0.0.1 only unless --listen\n"
+            "TCPIP::host::INSTR, found through the portmapper, rpcbind), over HiSLIP\n"
+            "(TCPIP::host::hislip0::INSTR) and on a raw TCP socket\n"
+            "(TCPIP::host::5025::SOCKET). It listens on 127.0.0.1 only unless --listen\n"
             "names another address; there is no authentication, so serve a network (--listen\n"
             "0.0.0.0 or a lab address) only where everyone who can reach it may drive the\n"
             "generator. A read-only status page is served over HTTP on the same address, and\n"
@@ -52,6 +53,8 @@ Result<ScpidOptions> parseScpidOptions(QCommandLineParser &parser, const QString
              "ms"},
             {"vxi11", "Serve VXI-11 as well (the default)."},
             {"no-vxi11", "Serve the raw socket only."},
+            {"hislip-port", "Serve HiSLIP on TCP port <n> (default 4880).", "n"},
+            {"no-hislip", "Do not serve HiSLIP."},
             {"http-port",
              "Serve the status page on TCP port <n> (default 8080, the usual HTTP port that "
              "needs no privileges; 0: no web server).",
@@ -78,7 +81,9 @@ Result<ScpidOptions> parseScpidOptions(QCommandLineParser &parser, const QString
     const Result<int> replyTimeoutMs
             = boundedNumber(parser, "reply-timeout", kReplyTimeoutMs, 1, kMaxReplyTimeoutMs);
     const Result<int> httpPort = boundedNumber(parser, "http-port", kDefaultHttpPort, 0, 65535);
-    for (const Result<int> *number : {&tcpPort, &maxClients, &replyTimeoutMs, &httpPort}) {
+    const Result<int> hislipPort = boundedNumber(parser, "hislip-port", kHislipPort, 1, 65535);
+    for (const Result<int> *number :
+         {&tcpPort, &maxClients, &replyTimeoutMs, &httpPort, &hislipPort}) {
         if (!*number)
             return Failure{number->error()};
     }
@@ -89,6 +94,10 @@ Result<ScpidOptions> parseScpidOptions(QCommandLineParser &parser, const QString
         return Failure{QStringLiteral("--vxi11 and --no-vxi11 exclude each other")};
     options.vxi11 = !parser.isSet("no-vxi11");
     options.httpPort = quint16(httpPort.value());
+    if (parser.isSet("hislip-port") && parser.isSet("no-hislip"))
+        return Failure{QStringLiteral("--hislip-port and --no-hislip exclude each other")};
+    options.hislip = !parser.isSet("no-hislip");
+    options.hislipPort = quint16(hislipPort.value());
     options.mdns = !parser.isSet("no-mdns");
     options.verbose = parser.isSet("verbose");
     const Result<RecordSettings> record = recordSettingsFrom(parser);

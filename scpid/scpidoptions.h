@@ -3,6 +3,7 @@
 
 #include "common/result.h"
 #include "device/exchange.h"
+#include "hislip/hislipmessage.h"
 #include "session/generatorrecord.h"
 #include "session/generatorsession.h"
 
@@ -25,6 +26,8 @@ struct ScpidOptions
     int maxClients = kDefaultMaxClients;
     int replyTimeoutMs = kReplyTimeoutMs;
     bool vxi11 = true;
+    bool hislip = true;
+    quint16 hislipPort = kHislipPort;
     quint16 httpPort = kDefaultHttpPort; // 0: no web server
     bool mdns = true;                    // announce the services through avahi-daemon
     bool verbose = false;

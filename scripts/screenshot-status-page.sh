@@ -18,7 +18,7 @@ for built in "$daemon" "$simulator"; do
         exit 2
     }
 done
-bash scripts/install-packages.sh chromium python3 iproute2 util-linux rpcbind
+bash scripts/install-packages.sh chromium python3 iproute2 util-linux rpcbind netbase
 mkdir -p "$(dirname "$output")"
 work=$(mktemp -d "${TMPDIR:-/tmp}/kestrane-page.XXXXXX")
 trap 'rm -rf "$work"' EXIT

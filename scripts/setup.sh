@@ -35,8 +35,11 @@ if [[ $mode == test ]]; then
     packages+=(python3 python3-pyvisa python3-pyvisa-py socat netcat-openbsd iproute2 util-linux)
     # The record is checked with SQLite's own shell.
     packages+=(sqlite3)
-    # VXI-11's: a portmapper of their own and lxi-tools.
-    packages+=(rpcbind lxi-tools)
+    # VXI-11's: a portmapper of their own (rpcbind needs netbase's
+    # /etc/services, which minimal systems lack) and lxi-tools.
+    packages+=(rpcbind netbase lxi-tools)
+    # HiSLIP's: Wireshark's decoder (installed without asking; others may not capture).
+    packages+=(tshark)
     # The Tango device server, always built for the tests, and its client.
     packages+=(libtango-dev python3-tango)
     configure+=(-DKESTRANE_TANGO=ON)

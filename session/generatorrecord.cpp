@@ -322,7 +322,7 @@ Result<void> GeneratorRecord::setLabel(int channel, const QString &label)
             = checked(usable->setLabel(generatorId, channel, checkedText.value()), Use::Writing);
     if (!kept)
         return kept;
-    emit labelChanged(channel);
+    emit labelChanged(channel, checkedText.value());
     return {};
 }
 

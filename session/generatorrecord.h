@@ -122,7 +122,7 @@ public:
 
 signals:
     void problemChanged(const QString &problem);
-    void labelChanged(int channel);
+    void labelChanged(int channel, const QString &label);
 
 private:
     struct Sent

@@ -155,9 +155,7 @@ void KestranePulseGenerator::watch(GeneratorSession &session, KestranePulseGener
                          });
                      });
     QObject::connect(&session.record(), &GeneratorRecord::labelChanged, &session,
-                     [=, &session](int channel) {
-                         const QString label
-                                 = session.record().channelStates()[size_t(channel - 1)].label;
+                     [=](int channel, const QString &label) {
                          events->add([=] { device->pushLabel(channel, label); });
                      });
 }

@@ -4,6 +4,7 @@
 
 #include <QLoggingCategory>
 #include <QSocketNotifier>
+#include <QTimer>
 #include <QtEndian>
 
 #include <unistd.h>
@@ -29,11 +30,20 @@ RpcConnection::RpcConnection(int socket, quint32 program, quint32 version, Serve
     serveCall(std::move(serve)),
     peerName(peerAddress(socket)),
     readable(new QSocketNotifier(socket, QSocketNotifier::Read, this)),
-    writable(new QSocketNotifier(socket, QSocketNotifier::Write, this))
+    writable(new QSocketNotifier(socket, QSocketNotifier::Write, this)),
+    stallTimer(new QTimer(this))
 {
     writable->setEnabled(false);
+    stallTimer->setSingleShot(true);
+    stallTimer->setInterval(kStalledConnectionMs);
     connect(readable, &QSocketNotifier::activated, this, &RpcConnection::readInput);
     connect(writable, &QSocketNotifier::activated, this, &RpcConnection::writeOutput);
+    connect(stallTimer, &QTimer::timeout, this, [this] {
+        qCDebug(lcRpc).noquote() << peerName << "sent nothing more for" << kStalledConnectionMs
+                                 << "ms; closing";
+        close();
+    });
+    watchForStall(false);
 }
 
 RpcConnection::~RpcConnection()
@@ -49,6 +59,7 @@ void RpcConnection::readInput()
     if (!received.open)
         return close();
     input += received.bytes;
+    watchForStall(true);
     // While a call is served the next ones wait here, and the socket is still
     // watched: a client that leaves in the middle of a call is gone at once.
     if (answering) {
@@ -106,6 +117,8 @@ void RpcConnection::serve(const QByteArray &record)
     }
     callXid = quint32(call.rm_xid);
     answering = true;
+    called = true;
+    watchForStall(false);
     if (call.rm_call.cb_prog != program) {
         rpc_msg message{};
         message.rm_reply.rp_stat = MSG_ACCEPTED;
@@ -203,6 +216,20 @@ void RpcConnection::takeNextCall()
     if (input.size() >= kMaxInputBytes)
         return close();
     readable->setEnabled(true);
+    watchForStall(false);
+}
+
+// Times the client while it owes the rest of a record, or its first call;
+// progress starts the time again. Time spent serving or answering never
+// counts.
+void RpcConnection::watchForStall(bool progressed)
+{
+    const bool waiting
+            = !answering && !closing && output.isEmpty() && (!called || !input.isEmpty());
+    if (!waiting)
+        stallTimer->stop();
+    else if (progressed || !stallTimer->isActive())
+        stallTimer->start();
 }
 
 void RpcConnection::close()
@@ -210,6 +237,7 @@ void RpcConnection::close()
     closing = true;
     readable->setEnabled(false);
     writable->setEnabled(false);
+    stallTimer->stop();
     answering = false;
     deleteLater();
 }

@@ -10,13 +10,16 @@
 #include <rpc/rpc.h>
 
 class QSocketNotifier;
+class QTimer;
 
 // One TCP connection carrying ONC RPC calls to one program and version, in
 // records as RFC 5531 frames them. One call at a time is handed on and
 // answered, maybe much later; the next waits meanwhile, no more than two
 // records' worth of it held here and the rest in the socket. A record larger
 // than kMaxRecordBytes, a call that cannot be decoded or a peer that leaves,
-// even in the middle of a call, ends the connection.
+// even in the middle of a call, ends the connection, and so does one that
+// stalls: part of a record, or no first call, with nothing more arriving
+// for kStalledConnectionMs.
 class RpcConnection : public QObject
 {
     Q_OBJECT
@@ -46,6 +49,7 @@ private:
     void send(rpc_msg &message, qsizetype sizeHint);
     void writeOutput();
     void takeNextCall();
+    void watchForStall(bool progressed);
     void close();
 
     int socket;
@@ -55,10 +59,12 @@ private:
     const QString peerName;
     QSocketNotifier *readable;
     QSocketNotifier *writable;
+    QTimer *stallTimer;
     QByteArray input;
     QByteArray output;
     quint32 callXid = 0;
     bool answering = false; // a call is being served
+    bool called = false;    // a first call came
     bool closing = false;
 };
 

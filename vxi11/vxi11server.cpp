@@ -20,6 +20,8 @@ constexpr long kEndOfMessage = 0x08;
 constexpr long kTermCharSet = 0x80;
 
 enum Procedure : quint32 {
+    // Every RPC program answers it, empty: a client's way to see that a server lives.
+    Null = 0,
     CreateLink = create_link,
     DeviceWrite = device_write,
     DeviceRead = device_read,
@@ -59,6 +61,12 @@ private:
     T value{};
     bool decoded;
 };
+
+// The null procedure's results: nothing (libtirpc's xdr_void takes no arguments).
+bool_t encodeNothing(XDR *, void *)
+{
+    return TRUE;
+}
 
 int milliseconds(u_long value)
 {
@@ -134,6 +142,8 @@ Vxi11Link *Vxi11Server::link(long id, const RpcConnection &connection) const
 void Vxi11Server::serve(RpcConnection &connection, quint32 procedure, XDR &arguments)
 {
     switch (procedure) {
+    case Null:
+        return connection.reply(xdrproc_t(encodeNothing), nullptr);
     case CreateLink:
         return createLink(connection, arguments);
     case DestroyLink:

@@ -1,6 +1,7 @@
 #include "web/generatorstatus.h"
 
 #include "instrument/generatorlock.h"
+#include "instrument/unitserial.h"
 #include "session/generatorrecord.h"
 #include "session/generatorsession.h"
 
@@ -13,7 +14,7 @@ GeneratorStatus readGeneratorStatus(GeneratorSession &session, const GeneratorLo
 {
     GeneratorStatus status;
     status.instrument = instrument;
-    status.serialNumber = session.serialNumber();
+    status.serialNumber = unitSerialNumber(session);
     status.port = session.portName();
     status.linkUp = session.isLinkUp();
     if (!status.linkUp)
@@ -24,6 +25,9 @@ GeneratorStatus readGeneratorStatus(GeneratorSession &session, const GeneratorLo
                                     .arg(hostName, QString::number(instrument.scpiPort)));
     if (instrument.vxi11)
         status.resources.append(QStringLiteral("TCPIP::%1::inst0::INSTR").arg(hostName));
+    if (!instrument.hislipDevice.isEmpty())
+        status.resources.append(
+                QStringLiteral("TCPIP::%1::%2::INSTR").arg(hostName, instrument.hislipDevice));
     for (int channel = 1; channel <= kChannelCount; ++channel)
         status.channels[channel - 1] = session.channel(channel);
     // What the record cannot give is shown as missing; its problem says why.

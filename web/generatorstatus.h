@@ -20,6 +20,9 @@ struct ServedInstrument
     QString version;
     quint16 scpiPort = 0;
     bool vxi11 = false; // the generator is also served over VXI-11
+    // HiSLIP's device in resource strings, "hislip0" or "hislip0,PORT";
+    // empty while HiSLIP is not served.
+    QString hislipDevice;
 };
 
 // Everything the web front end shows of the generator, read at one moment:
@@ -28,7 +31,7 @@ struct ServedInstrument
 struct GeneratorStatus
 {
     ServedInstrument instrument;
-    QString serialNumber; // empty when the port has none or none is found
+    QString serialNumber; // instrument/unitserial.h
     QString port;         // empty while none is found
     bool linkUp = false;
     QString linkProblem;   // why the link is down

@@ -1,10 +1,12 @@
 // Measures kestrane-scpid against kestrane-sim answering at once: a SCPI
-// round trip over TCP with the record kept and without it, and over VXI-11,
-// next to the raw round trip on a pseudo-terminal, the rate eight clients reach together, the memory that
+// round trip over TCP with the record kept and without it, over VXI-11 and
+// over HiSLIP, next to the raw round trip on a pseudo-terminal, the rate
+// eight clients reach together, the memory that
 // 100,000 commands leave behind, and the CPU time and wakeups of an idle
 // daemon with a client. VXI-11 needs a portmapper (rpcbind) on this host.
 #include "bench/quantile.h"
 #include "bench/rawroundtrip.h"
+#include "hislip/hislipmessage.h"
 #include "terminal/rawterminal.h"
 #include "vxi11/vxi11.h"
 
@@ -24,6 +26,7 @@
 #include <poll.h>
 #include <sys/socket.h>
 #include <thread>
+#include <utility>
 #include <unistd.h>
 #include <vector>
 
@@ -39,6 +42,7 @@ constexpr int kIdleMs = 10000;
 constexpr int kWaitMs = 5000;
 constexpr double kGoalRoundTripRatio = 2.0;
 constexpr double kGoalVxi11Ratio = 1.5;
+constexpr double kGoalHislipRatio = 1.1;
 constexpr double kGoalRecordRatio = 1.1;
 constexpr double kGoalRateRatio = 0.5;
 constexpr double kGoalMemoryMiB = 1.0;
@@ -53,11 +57,11 @@ QByteArray setCommand(int channel, int step)
             .replace("%3", QByteArray::number(step % 255 * 11));
 }
 
-// A blocking line-by-line client of the daemon.
-class LineSocket
+// A blocking client of the daemon: lines, or so many bytes.
+class ClientSocket
 {
 public:
-    explicit LineSocket(quint16 port)
+    explicit ClientSocket(quint16 port)
     {
         fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
         sockaddr_in address{};
@@ -71,13 +75,13 @@ public:
             fd = -1;
         }
     }
-    ~LineSocket()
+    ~ClientSocket()
     {
         if (fd >= 0)
             ::close(fd);
     }
-    LineSocket(const LineSocket &) = delete;
-    LineSocket &operator=(const LineSocket &) = delete;
+    ClientSocket(const ClientSocket &) = delete;
+    ClientSocket &operator=(const ClientSocket &) = delete;
 
     bool isOpen() const { return fd >= 0; }
 
@@ -97,19 +101,23 @@ public:
     {
         qsizetype end = pending.indexOf('\n');
         while (end < 0) {
-            pollfd ready{fd, POLLIN, 0};
-            char buffer[4096];
-            if (::poll(&ready, 1, kWaitMs) <= 0)
+            if (!readMore())
                 return {};
-            const ssize_t n = ::read(fd, buffer, sizeof buffer);
-            if (n <= 0)
-                return {};
-            pending.append(buffer, n);
             end = pending.indexOf('\n');
         }
         QByteArray text = pending.left(end);
         pending.remove(0, end + 1);
         return text;
+    }
+
+    // The next `count` bytes; fewer when the connection failed.
+    QByteArray exactly(qsizetype count)
+    {
+        while (pending.size() < count && readMore()) {
+        }
+        QByteArray bytes = pending.left(count);
+        pending.remove(0, bytes.size());
+        return bytes;
     }
 
     // One TIMing with *OPC?; the answer comes once the frame was exchanged.
@@ -119,8 +127,80 @@ public:
     }
 
 private:
+    bool readMore()
+    {
+        pollfd ready{fd, POLLIN, 0};
+        char buffer[4096];
+        if (::poll(&ready, 1, kWaitMs) <= 0)
+            return false;
+        const ssize_t n = ::read(fd, buffer, sizeof buffer);
+        if (n <= 0)
+            return false;
+        pending.append(buffer, n);
+        return true;
+    }
+
     int fd = -1;
     QByteArray pending;
+};
+
+// A HiSLIP client as VISA libraries are: a session of two connections in
+// synchronized mode, each exchange a DataEnd out and the answer's DataEnd
+// back, tagged with the same MessageID.
+class HislipClient
+{
+public:
+    explicit HislipClient(quint16 port) :
+        sync(port),
+        async(port)
+    {
+        const auto version = quint32(kHislipVersion) << 16;
+        if (!sync.send(hislipMessage(HislipType::Initialize, 0, version, "hislip0")))
+            return;
+        const std::optional<HislipHeader> initialized = receive(sync);
+        if (!initialized || !initialized->is(HislipType::InitializeResponse)
+            || !async.send(
+                    hislipMessage(HislipType::AsyncInitialize, 0, initialized->parameter & 0xffff)))
+            return;
+        const std::optional<HislipHeader> joined = receive(async);
+        open = joined && joined->is(HislipType::AsyncInitializeResponse);
+    }
+
+    bool isOpen() const { return open; }
+
+    bool setAndWait(int channel, int step)
+    {
+        const quint32 id = std::exchange(nextMessageId, nextMessageId + 2);
+        if (!sync.send(hislipMessage(HislipType::DataEnd, kHislipRmtDelivered, id,
+                                     setCommand(channel, step))))
+            return false;
+        QByteArray answer;
+        const std::optional<HislipHeader> header = receive(sync, &answer);
+        return header && header->is(HislipType::DataEnd) && header->parameter == id
+               && answer == "1\n";
+    }
+
+private:
+    static std::optional<HislipHeader> receive(ClientSocket &socket, QByteArray *payload = nullptr)
+    {
+        const QByteArray bytes = socket.exactly(kHislipHeaderBytes);
+        if (bytes.size() != kHislipHeaderBytes)
+            return std::nullopt;
+        const std::optional<HislipHeader> header = decodeHislipHeader(bytes.constData());
+        if (!header)
+            return std::nullopt;
+        const QByteArray body = socket.exactly(qsizetype(header->payloadLength));
+        if (body.size() != qsizetype(header->payloadLength))
+            return std::nullopt;
+        if (payload)
+            *payload = body;
+        return header;
+    }
+
+    ClientSocket sync;
+    ClientSocket async;
+    quint32 nextMessageId = kHislipFirstMessageId;
+    bool open = false;
 };
 
 // A VXI-11 client as VISA libraries are: a link found through the
@@ -200,15 +280,23 @@ QString startSimulator(QProcess &simulator)
 }
 
 // It runs on the machine's own network: no web server, nothing announced.
-// `record` is its record's file, or empty for none.
-bool startDaemon(QProcess &daemon, const QString &port, quint16 tcpPort, const QString &record)
+// `record` is its record's file: with none, it serves the raw socket alone.
+bool startDaemon(QProcess &daemon, const QString &port, quint16 tcpPort, quint16 hislipPort,
+                 const QString &record)
 {
     daemon.setReadChannel(QProcess::StandardError);
-    daemon.start(QStringLiteral(KESTRANE_SCPID_PATH),
-                 {"--port", port, "--tcp-port", QString::number(tcpPort), "--max-clients",
-                  QString::number(kClients + 4), "--http-port", "0", "--no-mdns",
-                  record.isEmpty() ? QStringLiteral("--no-record") : QStringLiteral("--record"),
-                  record.isEmpty() ? QStringLiteral("--no-vxi11") : record});
+    QStringList arguments{"--port",        port,
+                          "--tcp-port",    QString::number(tcpPort),
+                          "--max-clients", QString::number(kClients + 4),
+                          "--http-port",   "0",
+                          "--no-mdns"};
+    if (record.isEmpty())
+        arguments << "--no-record"
+                  << "--no-vxi11"
+                  << "--no-hislip";
+    else
+        arguments << "--record" << record << "--hislip-port" << QString::number(hislipPort);
+    daemon.start(QStringLiteral(KESTRANE_SCPID_PATH), arguments);
     QByteArray said;
     while (!said.contains("serving") && daemon.waitForReadyRead(kWaitMs))
         said += daemon.readAll();
@@ -264,7 +352,7 @@ CpuUse cpuUse(qint64 pid)
 }
 
 // Pipelined batches from one client until `total` commands have run.
-bool runCommands(LineSocket &client, int *done, int total)
+bool runCommands(ClientSocket &client, int *done, int total)
 {
     while (*done < total) {
         QByteArray lines;
@@ -312,10 +400,12 @@ int main(int argc, char *argv[])
     const QString rawPath = startSimulator(rawSimulator);
     const quint16 tcpPort = freeTcpPort();
     const quint16 tcpPortWithout = freeTcpPort();
+    const quint16 hislipPort = freeTcpPort();
     RawTerminal rawEnd;
     if (servedPath.isEmpty() || servedWithoutPath.isEmpty() || !rawEnd.openSerialPort(rawPath)
-        || !startDaemon(daemon, servedPath, tcpPort, recordFolder.filePath("record.sqlite"))
-        || !startDaemon(daemonWithout, servedWithoutPath, tcpPortWithout, {})) {
+        || !startDaemon(daemon, servedPath, tcpPort, hislipPort,
+                        recordFolder.filePath("record.sqlite"))
+        || !startDaemon(daemonWithout, servedWithoutPath, tcpPortWithout, 0, {})) {
         std::fprintf(stderr, "kestrane-scpid-bench: could not start the simulators and daemon\n");
         return 1;
     }
@@ -323,26 +413,31 @@ int main(int argc, char *argv[])
     QStringList failed;
 
     // Round trips, alternating so that all see the same machine.
-    LineSocket client(tcpPort);
-    LineSocket clientWithout(tcpPortWithout);
+    ClientSocket client(tcpPort);
+    ClientSocket clientWithout(tcpPortWithout);
     Vxi11Client vxi11;
-    if (!client.isOpen() || !clientWithout.isOpen() || !vxi11.isOpen())
-        failed.append(QStringLiteral("no link over TCP or VXI-11 (is rpcbind running?)"));
+    HislipClient hislip(hislipPort);
+    if (!client.isOpen() || !clientWithout.isOpen() || !vxi11.isOpen() || !hislip.isOpen())
+        failed.append(QStringLiteral("no link over TCP, VXI-11 or HiSLIP (is rpcbind running?)"));
     std::vector<qint64> scpi;
     std::vector<qint64> withoutRecord;
     std::vector<qint64> overVxi11;
+    std::vector<qint64> overHislip;
     std::vector<qint64> raw;
     for (int run = 0; run < kRoundTrips && failed.isEmpty(); ++run) {
         scpi.push_back(roundTripNs(client, run));
         withoutRecord.push_back(roundTripNs(clientWithout, run));
         overVxi11.push_back(roundTripNs(vxi11, run));
+        overHislip.push_back(roundTripNs(hislip, run));
         raw.push_back(rawRoundTripNs(rawEnd.fd(), kFrame));
-        if (scpi.back() < 0 || withoutRecord.back() < 0 || overVxi11.back() < 0 || raw.back() < 0)
+        if (scpi.back() < 0 || withoutRecord.back() < 0 || overVxi11.back() < 0
+            || overHislip.back() < 0 || raw.back() < 0)
             failed.append(QStringLiteral("round trip %1").arg(run));
     }
     const double scpiNs = quantile(scpi, 0.5);
     const double withoutRecordNs = quantile(withoutRecord, 0.5);
     const double vxi11Ns = quantile(overVxi11, 0.5);
+    const double hislipNs = quantile(overHislip, 0.5);
     const double rawNs = quantile(raw, 0.5);
 
     // Eight clients at once, each waiting for its own answers.
@@ -353,7 +448,7 @@ int main(int argc, char *argv[])
     clients.reserve(kClients);
     for (int n = 0; n < kClients; ++n) {
         clients.emplace_back([&completed, n, tcpPort] {
-            LineSocket own(tcpPort);
+            ClientSocket own(tcpPort);
             for (int i = 0; i < kCommandsPerClient && own.setAndWait(n + 1, i); ++i)
                 ++completed[size_t(n)];
         });
@@ -368,7 +463,7 @@ int main(int argc, char *argv[])
     }
 
     // Memory that many commands leave behind.
-    LineSocket loader(tcpPort);
+    ClientSocket loader(tcpPort);
     int done = 0;
     if (!runCommands(loader, &done, kEarlyCommands))
         failed.append(QStringLiteral("memory run stopped after %1 commands").arg(done));
@@ -392,8 +487,8 @@ int main(int argc, char *argv[])
         ending->waitForFinished(kWaitMs);
     }
     rawEnd.close();
-    if (scpiNs <= 0 || withoutRecordNs <= 0 || vxi11Ns <= 0 || rawNs <= 0 || earlyKiB < 0
-        || lateKiB < 0)
+    if (scpiNs <= 0 || withoutRecordNs <= 0 || vxi11Ns <= 0 || hislipNs <= 0 || rawNs <= 0
+        || earlyKiB < 0 || lateKiB < 0)
         failed.append(QStringLiteral("no value"));
     if (!failed.isEmpty()) {
         std::fprintf(stderr, "kestrane-scpid-bench: a measurement failed: %s\n",
@@ -422,6 +517,10 @@ int main(int argc, char *argv[])
              QString::asprintf("%.3f ms", vxi11Ns / 1e6));
     printRow("VXI-11 round trip / TCP round trip", QString::asprintf("%.2fx", vxi11Ns / scpiNs),
              verdict("<= 1.5x", vxi11Ns / scpiNs <= kGoalVxi11Ratio));
+    printRow("the same over HiSLIP (DataEnd out, DataEnd back), median",
+             QString::asprintf("%.3f ms", hislipNs / 1e6));
+    printRow("HiSLIP round trip / TCP round trip", QString::asprintf("%.2fx", hislipNs / scpiNs),
+             verdict("<= 1.1x", hislipNs / scpiNs <= kGoalHislipRatio));
     printRow("aggregate rate, 8 clients (TIMing + *OPC?)",
              QString::asprintf("%.0f /s", aggregatePerS));
     printRow("raw exchange rate (1 / raw round trip)", QString::asprintf("%.0f /s", rawPerS));

@@ -15,7 +15,7 @@ for program in "$bench" "$daemon_bench"; do
         exit 2
     }
 done
-bash scripts/install-packages.sh xvfb xauth rpcbind iproute2 util-linux
+bash scripts/install-packages.sh xvfb xauth rpcbind netbase iproute2 util-linux
 xvfb-run -a "$bench"
 bash tests/support/isolated-network.sh bash -c '
     rpcbind -f -w &

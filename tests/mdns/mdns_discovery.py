@@ -7,6 +7,8 @@ import signal
 import socket
 import subprocess
 import unittest
+import urllib.request
+import xml.etree.ElementTree as ElementTree
 
 from scpidprocesses import Daemon, Portmapper, Simulator, wait_until
 
@@ -34,7 +36,8 @@ def browse(service_type, *daemons):
     """What avahi-browse resolves of these daemons' services: (interface,
     name, port, TXT records) each. Other daemons' announcements may linger
     for a second after they have ended."""
-    ports = {port for daemon in daemons for port in (daemon.tcp_port, daemon.http_port)}
+    ports = {port for daemon in daemons
+             for port in (daemon.tcp_port, daemon.http_port, daemon.hislip_port)}
     ports.add(PORTMAPPER_PORT)
     lines = subprocess.run(["avahi-browse", "-rpt", service_type], capture_output=True,
                            text=True, timeout=20, check=True).stdout.splitlines()
@@ -82,9 +85,19 @@ class Discovery(unittest.TestCase):
     def test_each_service_with_its_port_and_records(self):
         daemon = self.daemon()
         name = f"Kestrane pulse generator on {socket.gethostname().split('.')[0]}"
-        records = ["txtvers=1", "Manufacturer=Kestrane", "Model=kestrane-scpid",
+        # The simulator's port has no serial number: the stand-in, everywhere.
+        client = daemon.connect()
+        self.addCleanup(client.close)
+        self.assertEqual(client.query("*IDN?").split(",")[2], "0")
+        with urllib.request.urlopen(daemon.url + "/lxi/identification", timeout=5) as answer:
+            identification = ElementTree.fromstring(answer.read())
+        self.assertEqual(identification.findtext(
+                "{http://www.lxistandard.org/InstrumentIdentification/1.0}SerialNumber"), "0")
+        records = ["txtvers=1", "Manufacturer=Kestrane", "Model=kestrane-scpid", "SerialNumber=0",
                    "FirmwareVersion=1.0.0"]
         self.assertEqual(browse("_scpi-raw._tcp", daemon), [("lo", name, daemon.tcp_port, records)])
+        self.assertEqual(browse("_hislip._tcp", daemon),
+                         [("lo", name, daemon.hislip_port, records)])
         self.assertEqual(browse("_lxi._tcp", daemon), [("lo", name, daemon.http_port, records)])
         self.assertEqual(browse("_http._tcp", daemon),
                          [("lo", name, daemon.http_port, records + ["path=/"])])
@@ -103,8 +116,8 @@ class Discovery(unittest.TestCase):
                           browse("_vxi-11._tcp", daemon)], [("lo", PORTMAPPER_PORT)])
 
     def test_every_interface_for_any_address_and_a_new_name_for_a_taken_one(self):
-        first = self.daemon("--listen", "0.0.0.0", "--http-port", "0")
-        second = self.daemon("--listen", "0.0.0.0", "--http-port", "0")
+        first = self.daemon("--listen", "0.0.0.0", "--http-port", "0", "--no-hislip")
+        second = self.daemon("--listen", "0.0.0.0", "--http-port", "0", "--no-hislip")
         name = first.log().split("mDNS: announced as ", 1)[1].splitlines()[0]
         self.assertIn(f"announced as {name} #2", second.log())
         seen = {(interface, port)
@@ -112,6 +125,7 @@ class Discovery(unittest.TestCase):
         self.assertEqual(seen, {(interface, daemon.tcp_port) for daemon in (first, second)
                                 for interface in ("lo", "kestrane0")})
         self.assertEqual(browse("_http._tcp", first, second), [])
+        self.assertEqual(browse("_hislip._tcp", first, second), [])
 
     def test_no_mdns_announces_nothing(self):
         daemon = self.daemon("--no-mdns", announced=False)

@@ -69,7 +69,7 @@ class Resources(unittest.TestCase):
         refused = subprocess.run([SCPID, "--port", self.link, "--max-clients", "100"],
                                  preexec_fn=limited(40), capture_output=True, text=True, timeout=10)
         self.assertEqual(refused.returncode, 2)
-        self.assertIn("100 clients and 16 web connections need 488 open files, but the limit is 40",
+        self.assertIn("100 clients and 16 web connections need 888 open files, but the limit is 40",
                       refused.stderr)
 
         daemon = self.daemon("--port", self.link, "--max-clients", "20")

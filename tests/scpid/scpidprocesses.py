@@ -53,18 +53,22 @@ class Simulator:
 
 
 class Daemon:
-    """kestrane-scpid on free TCP ports of 127.0.0.1 (SCPI and the status
-    page), ready to take clients."""
+    """kestrane-scpid on free TCP ports of 127.0.0.1 (SCPI, HiSLIP unless
+    told which, and the status page), ready to take clients."""
 
-    def __init__(self, *arguments):
-        self.tcp_port, self.http_port = free_tcp_ports(2)
+    def __init__(self, *arguments, hislip_port=None):
+        self.tcp_port, self.http_port, free_port = free_tcp_ports(3)
+        self.hislip_port = hislip_port or free_port
         self.errors = tempfile.NamedTemporaryFile()
         self.process = subprocess.Popen(
             [SCPID, "--tcp-port", str(self.tcp_port), "--http-port", str(self.http_port),
+             *([] if "--no-hislip" in arguments else ["--hislip-port", str(self.hislip_port)]),
              "--verbose", *arguments],
             stderr=self.errors)
-        # It says so once it listens; a probing connection would take a client's place.
-        if not wait_until(lambda: "serving " in self.log() or self.process.poll() is not None,
+        # It says so once it listens ("not serving VXI-11" comes before); a
+        # probing connection would take a client's place.
+        if not wait_until(lambda: "kestrane-scpid: serving " in self.log()
+                          or self.process.poll() is not None,
                           WAIT_S) or self.process.poll() is not None:
             raise RuntimeError("kestrane-scpid did not start listening: " + self.log())
 
@@ -156,10 +160,10 @@ def resident_mib(pid):
     raise RuntimeError(f"no VmRSS for {pid}")
 
 
-def wait_until(condition, timeout_s):
+def wait_until(condition, timeout_s, interval_s=0.02):
     deadline = time.monotonic() + timeout_s
     while not condition():
         if time.monotonic() > deadline:
             return False
-        time.sleep(0.02)
+        time.sleep(interval_s)
     return True

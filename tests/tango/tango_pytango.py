@@ -84,8 +84,8 @@ class TangoClient(unittest.TestCase):
         self.directory.cleanup()
 
     def admin(self):
-        return tango.DeviceProxy(
-                f"tango://127.0.0.1:{self.port}/dserver/kestrane-tango/test#dbase=no")
+        # Exported after the device: asked for too early, it is not found.
+        return connect(f"tango://127.0.0.1:{self.port}/dserver/kestrane-tango/test#dbase=no")
 
     def assertRefused(self, action, reason, *words):
         with self.assertRaises(tango.DevFailed) as refusal:

@@ -2,7 +2,9 @@
 in a network namespace of the test's own (tests/support/isolated-network.sh)
 with a portmapper started here and ended by its pid."""
 import os
+import re
 import signal
+import socket
 import subprocess
 import sys
 import tempfile
@@ -15,6 +17,7 @@ from scpidprocesses import Daemon, Portmapper, Simulator, registered_programs, w
 
 INSTR = "TCPIP::127.0.0.1::inst0::INSTR"
 STATE_HEADER = "# Pulse generator state: channel, delay and width in 11 ps steps\n"
+STALL_S = 5  # the daemon's bound for a stalled connection
 
 
 class Vxi11(unittest.TestCase):
@@ -57,8 +60,8 @@ class Vxi11(unittest.TestCase):
         instrument.write("PULS2:TIM 1NS,2NS;BOGUS")
         self.assertEqual(instrument.query("*OPC?"), "1")
         self.assertEqual(instrument.read_stb(), 4)  # an error is queued
-        instrument.write("PULS2:TIM?")
-        self.assertEqual(instrument.read_stb(), 4 | 16)  # and an answer waits
+        instrument.write("PULS2:TIM?")  # answered once the generator's last reply is in
+        self.assertTrue(wait_until(lambda: instrument.read_stb() == 4 | 16, 2))  # an answer waits
         instrument.clear()
         self.assertEqual(instrument.read_stb(), 4)  # the answer is gone, the error is not
         self.assertEqual(instrument.query("SYST:ERR?"), '-113,"Undefined header;BOGUS"')
@@ -162,6 +165,29 @@ class Vxi11(unittest.TestCase):
         self.assertEqual(identity.stdout.split(",")[:2], ["Kestrane", "kestrane-scpid"])
         self.assertEqual(self.daemon.stop(), 0)
         self.assertNotIn("395183", registered_programs())
+
+    def test_rpcinfo_calls_the_null_procedure(self):
+        self.start()
+        ready = subprocess.run(["rpcinfo", "-t", "127.0.0.1", "395183", "1"], capture_output=True,
+                               text=True, timeout=10)
+        self.assertEqual((ready.returncode, ready.stdout),
+                         (0, "program 395183 version 1 ready and waiting\n"))
+
+    def test_stalled_connections_are_closed(self):
+        self.start()  # eight clients, so eight connections at most
+        port = int(re.search(r"VXI-11 on port (\d+)", self.daemon.log()).group(1))
+        started = time.monotonic()
+        stalled = [socket.create_connection(("127.0.0.1", port), STALL_S + 5) for _ in range(8)]
+        for connection in stalled:
+            self.addCleanup(connection.close)
+            connection.sendall(b"\x80\x00\x00\x40" + bytes(30))  # half a record
+        with socket.create_connection(("127.0.0.1", port), 5) as turned_away:
+            self.assertEqual(turned_away.recv(100), b"")  # at once, while they are there
+        for connection in stalled:
+            self.assertEqual(connection.recv(100), b"")
+        self.assertGreater(time.monotonic() - started, STALL_S - 0.5)
+        self.assertLess(time.monotonic() - started, STALL_S + 3)
+        self.assertTrue(self.open().query("*IDN?").startswith("Kestrane,"))
 
     def test_without_a_portmapper_the_raw_socket_serves_on(self):
         self.portmapper.process.send_signal(signal.SIGSTOP)  # there, but never answering

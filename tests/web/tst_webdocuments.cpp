@@ -12,7 +12,7 @@ namespace {
 GeneratorStatus sampleStatus()
 {
     GeneratorStatus status;
-    status.instrument = {"Kestrane", "kestrane-scpid", "1.0.0", 5025, false};
+    status.instrument = {"Kestrane", "kestrane-scpid", "1.0.0", 5025, false, {}};
     status.serialNumber = "A1";
     status.port = "/dev/ttyACM0";
     status.linkProblem = "the generator hung up";
@@ -94,25 +94,33 @@ void TestWebDocuments::resourcesNameTheAddressReached_data()
 {
     QTest::addColumn<QString>("address");
     QTest::addColumn<bool>("vxi11");
+    QTest::addColumn<QString>("hislipDevice");
     QTest::addColumn<QStringList>("resources");
 
-    QTest::newRow("IPv4") << "192.0.2.10" << false
+    QTest::newRow("IPv4") << "192.0.2.10" << false << QString()
                           << QStringList{"TCPIP::192.0.2.10::5025::SOCKET"};
-    QTest::newRow("IPv4 through an IPv6 socket")
-            << "::ffff:127.0.0.1" << false << QStringList{"TCPIP::127.0.0.1::5025::SOCKET"};
-    QTest::newRow("IPv6, VXI-11 served")
-            << "::1" << true
-            << QStringList{"TCPIP::[::1]::5025::SOCKET", "TCPIP::[::1]::inst0::INSTR"};
+    QTest::newRow("IPv4 through an IPv6 socket") << "::ffff:127.0.0.1" << false << QString()
+                                                 << QStringList{"TCPIP::127.0.0.1::5025::SOCKET"};
+    QTest::newRow("IPv6, VXI-11 and HiSLIP served")
+            << "::1" << true << "hislip0"
+            << QStringList{"TCPIP::[::1]::5025::SOCKET", "TCPIP::[::1]::inst0::INSTR",
+                           "TCPIP::[::1]::hislip0::INSTR"};
+    QTest::newRow("HiSLIP on another port")
+            << "192.0.2.10" << false << "hislip0,4881"
+            << QStringList{"TCPIP::192.0.2.10::5025::SOCKET",
+                           "TCPIP::192.0.2.10::hislip0,4881::INSTR"};
 }
 
 void TestWebDocuments::resourcesNameTheAddressReached()
 {
     QFETCH(QString, address);
     QFETCH(bool, vxi11);
+    QFETCH(QString, hislipDevice);
     QFETCH(QStringList, resources);
 
     GeneratorSession session(QStringLiteral("/dev/null"), [] { return QList<PortDescription>{}; });
-    const ServedInstrument instrument{"Kestrane", "kestrane-scpid", "1.0.0", 5025, vxi11};
+    const ServedInstrument instrument{"Kestrane", "kestrane-scpid", "1.0.0", 5025,
+                                      vxi11,      hislipDevice};
     const GeneratorLock lock;
     const GeneratorStatus status
             = readGeneratorStatus(session, lock, instrument, QHostAddress(address));

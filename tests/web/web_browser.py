@@ -91,7 +91,8 @@ class StatusPage(unittest.TestCase):
             "return performance.getEntriesByType('navigation')[0].loadEventEnd")
         self.assertEqual(self.table(), [("unknown", "unknown")] * 16)
         self.assertEqual(self.diagram_titles(), [f"Channel {n}: unknown" for n in range(1, 17)])
-        self.assertEqual(self.text("resources"), daemon.resource)
+        self.assertEqual(self.text("resources"), f"{daemon.resource}\n"
+                         f"TCPIP::127.0.0.1::hislip0,{daemon.hislip_port}::INSTR")
 
         self.browser.execute_script(WATCH_CHANNEL_1, "1001")
         generator.write("PULS1:TIM 1NS,2NS;:PULS16:TIM 5000PS,600PS")
