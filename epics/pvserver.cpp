@@ -8,6 +8,7 @@
 #include <QDebug>
 #include <QTimer>
 
+#include <sstream>
 #include <stdexcept>
 
 namespace pva = epics::pvAccess;
@@ -155,7 +156,8 @@ void PvServer::refreshLink(const GeneratorSession &session)
         post(view, channel);
 }
 
-// The variables of one channel, or the generator's for channel 0.
+// The variables of one channel, or the generator's for channel 0, that show
+// something new: a monitor or an archiver sees each change once.
 void PvServer::post(const GeneratorView &view, int channel)
 {
     for (const Served &one : served) {
@@ -164,6 +166,18 @@ void PvServer::post(const GeneratorView &view, int channel)
         const std::shared_ptr<pvd::PVStructure> value = one.pv->build();
         pvd::BitSet changed;
         one.variable->show(*value, changed, view, channel);
-        one.pv->post(*value, changed);
+        const std::shared_ptr<pvd::PVStructure> shown = one.pv->build();
+        pvd::BitSet valid;
+        one.pv->fetch(*shown, valid);
+        // As clients print them: NaN, an unknown time, equals itself there.
+        const auto same = [&](const char *name) {
+            std::ostringstream before;
+            std::ostringstream after;
+            before << *shown->getSubFieldT(name);
+            after << *value->getSubFieldT(name);
+            return before.str() == after.str();
+        };
+        if (!same("value") || !same("alarm"))
+            one.pv->post(*value, changed);
     }
 }
