@@ -37,8 +37,8 @@ std::optional<int> commandLineExit(const QCommandLineParser &parser, const QStri
             QStringLiteral("%1\nTry '%2 --help'.").arg(error, QCoreApplication::applicationName()));
 }
 
-Result<int> boundedNumberOption(const QCommandLineParser &parser, const QString &name,
-                                int fallback, int minimum, int maximum)
+Result<int> boundedNumberOption(const QCommandLineParser &parser, const QString &name, int fallback,
+                                int minimum, int maximum)
 {
     if (!parser.isSet(name))
         return fallback;

@@ -29,7 +29,7 @@ std::optional<int> commandLineExit(const QCommandLineParser &parser, const QStri
 
 // The option's value when it is a whole number from minimum to maximum; the
 // fallback when it is not set. The failure names the option and the range.
-Result<int> boundedNumberOption(const QCommandLineParser &parser, const QString &name,
-                                int fallback, int minimum, int maximum);
+Result<int> boundedNumberOption(const QCommandLineParser &parser, const QString &name, int fallback,
+                                int minimum, int maximum);
 
 #endif // PROGRAM_H

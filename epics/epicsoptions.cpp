@@ -45,8 +45,7 @@ Result<EpicsOptions> parseEpicsOptions(QCommandLineParser &parser, const QString
              "path|name"},
             {"prefix", "Start every process variable's name with <text> (default KESTRANE:).",
              "text"},
-            {"listen", "Serve on the interface of IPv4 <address> (default 127.0.0.1).",
-             "address"},
+            {"listen", "Serve on the interface of IPv4 <address> (default 127.0.0.1).", "address"},
             {"reply-timeout", "Wait at most <ms> for each reply of the generator (default 100).",
              "ms"},
     });
@@ -73,8 +72,8 @@ Result<EpicsOptions> parseEpicsOptions(QCommandLineParser &parser, const QString
             return Failure{QStringLiteral("--listen takes an IPv4 address, not \"%1\"")
                                    .arg(options.listenAddress)};
     }
-    const Result<int> replyTimeoutMs = boundedNumberOption(parser, "reply-timeout",
-                                                           kReplyTimeoutMs, 1, kMaxReplyTimeoutMs);
+    const Result<int> replyTimeoutMs
+            = boundedNumberOption(parser, "reply-timeout", kReplyTimeoutMs, 1, kMaxReplyTimeoutMs);
     if (!replyTimeoutMs)
         return Failure{replyTimeoutMs.error()};
     options.replyTimeoutMs = replyTimeoutMs.value();

@@ -11,7 +11,7 @@ class QCommandLineParser;
 
 struct EpicsOptions
 {
-    QString port;                       // empty: the one generator attached
+    QString port; // empty: the one generator attached
     QString prefix = QStringLiteral("KESTRANE:");
     QString listenAddress = QStringLiteral("127.0.0.1"); // an IPv4 address
     int replyTimeoutMs = kReplyTimeoutMs;

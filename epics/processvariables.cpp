@@ -34,8 +34,8 @@ void set(pvd::PVStructure &value, pvd::BitSet &changed, const char *name, const 
     changed.set(target->getFieldOffset());
 }
 
-void setAlarm(pvd::PVStructure &value, pvd::BitSet &changed, Severity severity,
-              Condition condition, const QString &message)
+void setAlarm(pvd::PVStructure &value, pvd::BitSet &changed, Severity severity, Condition condition,
+              const QString &message)
 {
     set<pvd::PVInt>(value, changed, "alarm.severity", severity);
     set<pvd::PVInt>(value, changed, "alarm.status", condition);
@@ -67,8 +67,8 @@ void showChannelAlarm(pvd::PVStructure &value, pvd::BitSet &changed, const Gener
     if (view.channels.at(std::size_t(channel - 1)))
         setAlarm(value, changed, NoAlarm, NoCondition, {});
     else
-        setAlarm(value, changed, InvalidAlarm,
-                 view.link.up ? UndefinedCondition : DeviceCondition, unknownReason(view.link));
+        setAlarm(value, changed, InvalidAlarm, view.link.up ? UndefinedCondition : DeviceCondition,
+                 unknownReason(view.link));
     stampNow(value, changed);
 }
 
@@ -117,8 +117,8 @@ enum class Time { Delay, Width };
 template<Time time>
 std::shared_ptr<pvd::PVStructure> makeTime(int channel)
 {
-    auto value = pvd::getPVDataCreate()->createPVStructure(pvd::getStandardField()->scalar(
-            pvd::pvDouble, "alarm,timeStamp,display,control"));
+    auto value = pvd::getPVDataCreate()->createPVStructure(
+            pvd::getStandardField()->scalar(pvd::pvDouble, "alarm,timeStamp,display,control"));
     pvd::BitSet ignored;
     const QString what = time == Time::Delay ? QStringLiteral("delay") : QStringLiteral("width");
     set<pvd::PVString>(*value, ignored, "display.description",
@@ -140,8 +140,7 @@ double timePs(const PulseSteps &steps, Time time)
 }
 
 template<Time time>
-void showTime(pvd::PVStructure &value, pvd::BitSet &changed, const GeneratorView &view,
-              int channel)
+void showTime(pvd::PVStructure &value, pvd::BitSet &changed, const GeneratorView &view, int channel)
 {
     const std::optional<PulseSteps> &steps = view.channels.at(std::size_t(channel - 1));
     set<pvd::PVDouble>(value, changed, "value",

@@ -82,9 +82,9 @@ PvServer::PvServer(const Settings &settings) :
     for (const ProcessVariable &variable : processVariables()) {
         for (int channel = variable.perChannel ? 1 : 0;
              channel <= (variable.perChannel ? kChannelCount : 0); ++channel) {
-            Served one{&variable, channel,
-                       pvas::SharedPV::build(
-                               std::make_shared<PutHandler>(variable, channel, calls))};
+            Served one{
+                    &variable, channel,
+                    pvas::SharedPV::build(std::make_shared<PutHandler>(variable, channel, calls))};
             const std::shared_ptr<pvd::PVStructure> value = variable.make(channel);
             pvd::BitSet ignored;
             variable.show(*value, ignored, starting, channel);
@@ -134,7 +134,8 @@ void PvServer::watch(GeneratorSession &session)
     QObject::connect(&session, &GeneratorSession::linkChanged, &session,
                      [this, &session] { refreshLink(session); });
     auto *refresh = new QTimer(&session);
-    QObject::connect(refresh, &QTimer::timeout, &session, [this, &session] { refreshLink(session); });
+    QObject::connect(refresh, &QTimer::timeout, &session,
+                     [this, &session] { refreshLink(session); });
     refresh->start(kLinkRefreshMs);
     // Once the session has made its first try.
     QTimer::singleShot(0, &session, [this, &session] { refreshLink(session); });

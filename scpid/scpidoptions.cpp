@@ -49,12 +49,14 @@ Result<ScpidOptions> parseScpidOptions(QCommandLineParser &parser, const QString
     if (parser.isSet("listen") && !options.listenAddress.setAddress(parser.value("listen")))
         return Failure{QStringLiteral("--listen takes an IP address, not \"%1\"")
                                .arg(parser.value("listen"))};
-    const Result<int> tcpPort = boundedNumberOption(parser, "tcp-port", kDefaultScpiTcpPort, 1, 65535);
+    const Result<int> tcpPort
+            = boundedNumberOption(parser, "tcp-port", kDefaultScpiTcpPort, 1, 65535);
     const Result<int> maxClients
             = boundedNumberOption(parser, "max-clients", kDefaultMaxClients, 1, kMaxClientsLimit);
     const Result<int> replyTimeoutMs
             = boundedNumberOption(parser, "reply-timeout", kReplyTimeoutMs, 1, kMaxReplyTimeoutMs);
-    const Result<int> httpPort = boundedNumberOption(parser, "http-port", kDefaultHttpPort, 0, 65535);
+    const Result<int> httpPort
+            = boundedNumberOption(parser, "http-port", kDefaultHttpPort, 0, 65535);
     for (const Result<int> *number : {&tcpPort, &maxClients, &replyTimeoutMs, &httpPort}) {
         if (!*number)
             return Failure{number->error()};
