@@ -7,7 +7,7 @@
 #include <pv/standardField.h>
 
 #include <chrono>
-#include <cmath>
+#include <cstdint>
 #include <limits>
 
 namespace pvd = epics::pvData;
@@ -15,8 +15,12 @@ namespace pvd = epics::pvData;
 namespace {
 
 // EPICS's alarm severities and conditions, as clients show them.
-enum Severity : pvd::int32 { NoAlarm = 0, MajorAlarm = 2, InvalidAlarm = 3 };
-enum Condition : pvd::int32 { NoCondition = 0, DeviceCondition = 1, UndefinedCondition = 6 };
+constexpr pvd::int32 kNoAlarm = 0;
+constexpr pvd::int32 kMajorAlarm = 2;
+constexpr pvd::int32 kInvalidAlarm = 3;
+constexpr pvd::int32 kNoCondition = 0;
+constexpr pvd::int32 kDeviceCondition = 1;
+constexpr pvd::int32 kUndefinedCondition = 6;
 
 // A field of the structure, const when the structure is: it throws when the
 // structure has none of that name and type.
@@ -34,8 +38,8 @@ void set(pvd::PVStructure &value, pvd::BitSet &changed, const char *name, const 
     changed.set(target->getFieldOffset());
 }
 
-void setAlarm(pvd::PVStructure &value, pvd::BitSet &changed, Severity severity, Condition condition,
-              const QString &message)
+void setAlarm(pvd::PVStructure &value, pvd::BitSet &changed, pvd::int32 severity,
+              pvd::int32 condition, const QString &message)
 {
     set<pvd::PVInt>(value, changed, "alarm.severity", severity);
     set<pvd::PVInt>(value, changed, "alarm.status", condition);
@@ -65,10 +69,10 @@ void showChannelAlarm(pvd::PVStructure &value, pvd::BitSet &changed, const Gener
                       int channel)
 {
     if (view.channels.at(std::size_t(channel - 1)))
-        setAlarm(value, changed, NoAlarm, NoCondition, {});
+        setAlarm(value, changed, kNoAlarm, kNoCondition, {});
     else
-        setAlarm(value, changed, InvalidAlarm, view.link.up ? UndefinedCondition : DeviceCondition,
-                 unknownReason(view.link));
+        setAlarm(value, changed, kInvalidAlarm,
+                 view.link.up ? kUndefinedCondition : kDeviceCondition, unknownReason(view.link));
     stampNow(value, changed);
 }
 
@@ -112,7 +116,7 @@ QString refusalOf(const SessionOutcome &outcome)
 
 // --- Delay and width: NTScalar double in ps.
 
-enum class Time { Delay, Width };
+enum class Time : std::uint8_t { Delay, Width };
 
 template<Time time>
 std::shared_ptr<pvd::PVStructure> makeTime(int channel)
@@ -239,9 +243,9 @@ void showLink(pvd::PVStructure &value, pvd::BitSet &changed, const GeneratorView
     const LinkView &link = view.link;
     set<pvd::PVInt>(value, changed, "value.index", link.up ? 1 : 0);
     if (link.up)
-        setAlarm(value, changed, NoAlarm, NoCondition, {});
+        setAlarm(value, changed, kNoAlarm, kNoCondition, {});
     else
-        setAlarm(value, changed, MajorAlarm, DeviceCondition,
+        setAlarm(value, changed, kMajorAlarm, kDeviceCondition,
                  link.problem.isEmpty() ? link.portName : link.problem);
     stampNow(value, changed);
 }
