@@ -118,22 +118,28 @@ QString refusalOf(const SessionOutcome &outcome)
 
 enum class Time : std::uint8_t { Delay, Width };
 
+// How clients show times in ps: the unit, whole ps, the range; and what
+// they are.
+void describeTimes(pvd::PVStructure &value, const QString &description)
+{
+    pvd::BitSet ignored;
+    set<pvd::PVString>(value, ignored, "display.description", description.toStdString());
+    set<pvd::PVString>(value, ignored, "display.units", std::string("ps"));
+    set<pvd::PVString>(value, ignored, "display.format", std::string("%.0f"));
+    set<pvd::PVDouble>(value, ignored, "display.limitLow", 0.0);
+    set<pvd::PVDouble>(value, ignored, "display.limitHigh", double(kMaxTimePs));
+}
+
 template<Time time>
 std::shared_ptr<pvd::PVStructure> makeTime(int channel)
 {
     auto value = pvd::getPVDataCreate()->createPVStructure(
             pvd::getStandardField()->scalar(pvd::pvDouble, "alarm,timeStamp,display,control"));
-    pvd::BitSet ignored;
     const QString what = time == Time::Delay ? QStringLiteral("delay") : QStringLiteral("width");
-    set<pvd::PVString>(*value, ignored, "display.description",
-                       QStringLiteral("Channel %1 %2").arg(channel).arg(what).toStdString());
-    set<pvd::PVString>(*value, ignored, "display.units", std::string("ps"));
-    set<pvd::PVString>(*value, ignored, "display.format", std::string("%.0f"));
-    for (const char *limits : {"display", "control"}) {
-        set<pvd::PVDouble>(*value, ignored, (std::string(limits) + ".limitLow").c_str(), 0.0);
-        set<pvd::PVDouble>(*value, ignored, (std::string(limits) + ".limitHigh").c_str(),
-                           double(kMaxTimePs));
-    }
+    describeTimes(*value, QStringLiteral("Channel %1 %2").arg(channel).arg(what));
+    pvd::BitSet ignored;
+    set<pvd::PVDouble>(*value, ignored, "control.limitLow", 0.0);
+    set<pvd::PVDouble>(*value, ignored, "control.limitHigh", double(kMaxTimePs));
     set<pvd::PVDouble>(*value, ignored, "control.minStep", double(kStepPs));
     return value;
 }
@@ -170,13 +176,7 @@ std::shared_ptr<pvd::PVStructure> makeTiming(int channel)
 {
     auto value = pvd::getPVDataCreate()->createPVStructure(
             pvd::getStandardField()->scalarArray(pvd::pvDouble, "alarm,timeStamp,display"));
-    pvd::BitSet ignored;
-    set<pvd::PVString>(*value, ignored, "display.description",
-                       QStringLiteral("Channel %1 delay and width").arg(channel).toStdString());
-    set<pvd::PVString>(*value, ignored, "display.units", std::string("ps"));
-    set<pvd::PVString>(*value, ignored, "display.format", std::string("%.0f"));
-    set<pvd::PVDouble>(*value, ignored, "display.limitLow", 0.0);
-    set<pvd::PVDouble>(*value, ignored, "display.limitHigh", double(kMaxTimePs));
+    describeTimes(*value, QStringLiteral("Channel %1 delay and width").arg(channel));
     return value;
 }
 
