@@ -78,7 +78,7 @@ bool sameLink(const LinkView &one, const LinkView &other)
 PvServer::PvServer(const Settings &settings) :
     provider("kestrane")
 {
-    GeneratorView starting{{false, settings.port, QStringLiteral("starting")}, {}};
+    const GeneratorView starting{{false, settings.port, QStringLiteral("starting")}, {}};
     for (const ProcessVariable &variable : processVariables()) {
         for (int channel = variable.perChannel ? 1 : 0;
              channel <= (variable.perChannel ? kChannelCount : 0); ++channel) {
