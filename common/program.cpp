@@ -36,3 +36,19 @@ std::optional<int> commandLineExit(const QCommandLineParser &parser, const QStri
             kExitUsage,
             QStringLiteral("%1\nTry '%2 --help'.").arg(error, QCoreApplication::applicationName()));
 }
+
+Result<int> boundedNumberOption(const QCommandLineParser &parser, const QString &name, int fallback,
+                                int minimum, int maximum)
+{
+    if (!parser.isSet(name))
+        return fallback;
+    bool ok = false;
+    const int number = parser.value(name).toInt(&ok);
+    if (ok && number >= minimum && number <= maximum)
+        return number;
+    return Failure{QStringLiteral("--%1 takes a whole number from %2 to %3, not \"%4\"")
+                           .arg(name)
+                           .arg(minimum)
+                           .arg(maximum)
+                           .arg(parser.value(name))};
+}

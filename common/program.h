@@ -1,6 +1,8 @@
 #ifndef PROGRAM_H
 #define PROGRAM_H
 
+#include "common/result.h"
+
 #include <QString>
 
 #include <optional>
@@ -24,5 +26,10 @@ int fail(int exitCode, const QString &message);
 // a pointer to --help, for kExitUsage. Empty when the program should go on.
 std::optional<int> commandLineExit(const QCommandLineParser &parser, const QString &error,
                                    const QString &helpText = {});
+
+// The option's value when it is a whole number from minimum to maximum; the
+// fallback when it is not set. The failure names the option and the range.
+Result<int> boundedNumberOption(const QCommandLineParser &parser, const QString &name, int fallback,
+                                int minimum, int maximum);
 
 #endif // PROGRAM_H

@@ -13,6 +13,15 @@ namespace {
 int signalSocket[2] = {-1, -1};
 constexpr int kTerminationSignals[] = {SIGINT, SIGTERM, SIGHUP};
 
+sigset_t terminationSignals()
+{
+    sigset_t termination;
+    sigemptyset(&termination);
+    for (const int signal : kTerminationSignals)
+        sigaddset(&termination, signal);
+    return termination;
+}
+
 void onSignal(int)
 {
     const char byte = 1;
@@ -40,12 +49,15 @@ bool quitOnTerminationSignals(QCoreApplication &app)
     return true;
 }
 
+bool blockTerminationSignals()
+{
+    const sigset_t termination = terminationSignals();
+    return pthread_sigmask(SIG_BLOCK, &termination, nullptr) == 0;
+}
+
 bool unblockTerminationSignals()
 {
-    sigset_t termination;
-    sigemptyset(&termination);
-    for (const int signal : kTerminationSignals)
-        sigaddset(&termination, signal);
+    const sigset_t termination = terminationSignals();
     return pthread_sigmask(SIG_UNBLOCK, &termination, nullptr) == 0;
 }
 

@@ -1,30 +1,9 @@
 #include "scpid/scpidoptions.h"
 
+#include "common/program.h"
 #include "session/recordoptions.h"
 
 #include <QCommandLineParser>
-
-namespace {
-
-// The option's value when it is a whole number from minimum to maximum; the
-// fallback when it is not set.
-Result<int> boundedNumber(const QCommandLineParser &parser, const QString &name, int fallback,
-                          int minimum, int maximum)
-{
-    if (!parser.isSet(name))
-        return fallback;
-    bool ok = false;
-    const int number = parser.value(name).toInt(&ok);
-    if (ok && number >= minimum && number <= maximum)
-        return number;
-    return Failure{QStringLiteral("--%1 takes a whole number from %2 to %3, not \"%4\"")
-                           .arg(name)
-                           .arg(minimum)
-                           .arg(maximum)
-                           .arg(parser.value(name))};
-}
-
-} // namespace
 
 Result<ScpidOptions> parseScpidOptions(QCommandLineParser &parser, const QStringList &arguments)
 {
@@ -75,13 +54,16 @@ Result<ScpidOptions> parseScpidOptions(QCommandLineParser &parser, const QString
     if (parser.isSet("listen") && !options.listenAddress.setAddress(parser.value("listen")))
         return Failure{QStringLiteral("--listen takes an IP address, not \"%1\"")
                                .arg(parser.value("listen"))};
-    const Result<int> tcpPort = boundedNumber(parser, "tcp-port", kDefaultScpiTcpPort, 1, 65535);
+    const Result<int> tcpPort
+            = boundedNumberOption(parser, "tcp-port", kDefaultScpiTcpPort, 1, 65535);
     const Result<int> maxClients
-            = boundedNumber(parser, "max-clients", kDefaultMaxClients, 1, kMaxClientsLimit);
+            = boundedNumberOption(parser, "max-clients", kDefaultMaxClients, 1, kMaxClientsLimit);
     const Result<int> replyTimeoutMs
-            = boundedNumber(parser, "reply-timeout", kReplyTimeoutMs, 1, kMaxReplyTimeoutMs);
-    const Result<int> httpPort = boundedNumber(parser, "http-port", kDefaultHttpPort, 0, 65535);
-    const Result<int> hislipPort = boundedNumber(parser, "hislip-port", kHislipPort, 1, 65535);
+            = boundedNumberOption(parser, "reply-timeout", kReplyTimeoutMs, 1, kMaxReplyTimeoutMs);
+    const Result<int> httpPort
+            = boundedNumberOption(parser, "http-port", kDefaultHttpPort, 0, 65535);
+    const Result<int> hislipPort
+            = boundedNumberOption(parser, "hislip-port", kHislipPort, 1, 65535);
     for (const Result<int> *number :
          {&tcpPort, &maxClients, &replyTimeoutMs, &httpPort, &hislipPort}) {
         if (!*number)

@@ -53,6 +53,13 @@ if [[ $mode == test ]]; then
 fi
 
 bash scripts/install-packages.sh "${packages[@]}"
+# EPICS Base's PVAccess server (headers in epics-dev, libraries and the
+# clients pvget, pvput, pvmonitor, pvinfo in epics-base), where the archive
+# has it: Debian 13 on. The lists are fresh from the install above.
+if [[ $mode == test ]] && apt-cache show epics-dev >/dev/null 2>&1; then
+    bash scripts/install-packages.sh epics-dev epics-base
+    configure+=(-DKESTRANE_EPICS=ON)
+fi
 
 cmake -S . -B "$build_dir" -G Ninja \
     -DCMAKE_BUILD_TYPE=RelWithDebInfo \

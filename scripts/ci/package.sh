@@ -47,23 +47,36 @@ lintian --fail-on error,warning "$changes" 2> >(grep -v '^running with root priv
     || fail "lintian found errors or warnings"
 
 deb() { echo "$work/$1_${version}_$(dpkg --print-architecture).deb"; }
-for package in kestrane kestrane-tango kestrane-dbgsym kestrane-tango-dbgsym; do
-    [[ -f $(deb "$package") ]] || fail "$package was not built"
+packages=(kestrane kestrane-tango)
+# kestrane-epics where the archive has EPICS Base's server (Debian 13 on), and
+# nowhere else.
+if apt-cache show epics-dev >/dev/null 2>&1; then
+    packages+=(kestrane-epics)
+elif [[ -f $(deb kestrane-epics) ]]; then
+    fail "kestrane-epics was built without EPICS Base"
+fi
+for package in "${packages[@]}"; do
+    for built in "$package" "$package-dbgsym"; do
+        [[ -f $(deb "$built") ]] || fail "$built was not built"
+    done
 done
 depends=$(dpkg-deb --field "$(deb kestrane)" Depends)
 for library in libqt6widgets6 libqt6serialport6 libqt6network6 libqt6httpserver6 libqt6core6 \
     libavahi-client3 libc6; do
     [[ $depends == *"$library"* ]] || fail "kestrane's Depends lacks $library: $depends"
 done
-[[ $depends != *tango* ]] || fail "the base package pulls in Tango: $depends"
+[[ $depends != *tango* && $depends != *epics* ]] \
+    || fail "the base package pulls in Tango or EPICS: $depends"
 [[ $(dpkg-deb --field "$(deb kestrane-tango)" Depends) == *libtango* ]] \
     || fail "kestrane-tango's Depends lacks libtango"
 
 # Where this release keeps units and udev rules, as debian/rules puts them.
 unit_dir=$(pkg-config --variable=systemdsystemunitdir systemd)
 rules_dir=${unit_dir%/systemd/system}/udev/rules.d
-installed=(kestrane kestrane-tango)
-apt-get install -y -qq "$(deb kestrane)" "$(deb kestrane-tango)" >/dev/null
+installed=("${packages[@]}")
+debs=()
+for package in "${packages[@]}"; do debs+=("$(deb "$package")"); done
+apt-get install -y -qq "${debs[@]}" >/dev/null
 expected=(
     kestrane:/usr/bin/kestrane
     kestrane:/usr/bin/kestrane-ctl
@@ -82,6 +95,16 @@ expected=(
     kestrane-tango:/usr/share/doc/kestrane-tango/copyright
     kestrane-tango:/usr/share/man/man1/kestrane-tango.1.gz
 )
+if [[ ${packages[*]} == *kestrane-epics* ]]; then
+    [[ $(dpkg-deb --field "$(deb kestrane-epics)" Depends) == *epics-base* ]] \
+        || fail "kestrane-epics's Depends lacks epics-base"
+    expected+=(
+        kestrane-epics:/usr/bin/kestrane-epics
+        "kestrane-epics:$unit_dir/kestrane-epics.service"
+        kestrane-epics:/usr/share/doc/kestrane-epics/copyright
+        kestrane-epics:/usr/share/man/man1/kestrane-epics.1.gz
+    )
+fi
 for entry in "${expected[@]}"; do
     package=${entry%%:*} path=${entry#*:}
     [[ -e $path ]] || fail "$path is missing"
@@ -89,21 +112,28 @@ for entry in "${expected[@]}"; do
 done
 desktop-file-validate /usr/share/applications/kestrane.desktop
 appstreamcli validate --no-net /usr/share/metainfo/invalid.kestrane.Kestrane.metainfo.xml >/dev/null
-# The unit is known to systemd's package helper, not enabled, never started.
-[[ $(systemctl --root=/ is-enabled kestrane-scpid.service || true) == disabled ]] \
-    || fail "installing enabled kestrane-scpid.service"
-[[ -e /var/lib/systemd/deb-systemd-helper-enabled/kestrane-scpid.service.dsh-also ]] \
-    || fail "kestrane-scpid.service was not handed to deb-systemd-helper"
-dpkg-deb --control "$(deb kestrane)" "$work/control"
-if grep -q deb-systemd-invoke "$work/control/postinst"; then
-    fail "kestrane's postinst starts a service"
-fi
-for program in kestrane-ctl kestrane-sim kestrane-scpid kestrane-tango; do
+# The units are known to systemd's package helper, not enabled, never started.
+units=(kestrane:kestrane-scpid.service)
+[[ ${packages[*]} != *kestrane-epics* ]] || units+=(kestrane-epics:kestrane-epics.service)
+for entry in "${units[@]}"; do
+    package=${entry%%:*} unit=${entry#*:}
+    [[ $(systemctl --root=/ is-enabled "$unit" || true) == disabled ]] \
+        || fail "installing enabled $unit"
+    [[ -e /var/lib/systemd/deb-systemd-helper-enabled/$unit.dsh-also ]] \
+        || fail "$unit was not handed to deb-systemd-helper"
+    dpkg-deb --control "$(deb "$package")" "$work/control-$package"
+    if grep -q deb-systemd-invoke "$work/control-$package/postinst"; then
+        fail "$package's postinst starts a service"
+    fi
+done
+programs=(kestrane-ctl kestrane-sim kestrane-scpid kestrane-tango)
+[[ ${packages[*]} != *kestrane-epics* ]] || programs+=(kestrane-epics)
+for program in "${programs[@]}"; do
     [[ $($program --version) == "$program $version" ]] || fail "$program --version is not $version"
 done
 [[ $(QT_QPA_PLATFORM=offscreen kestrane --version 2>/dev/null) == "kestrane $version" ]] \
     || fail "kestrane --version is not $version"
-for page in kestrane kestrane-ctl kestrane-sim kestrane-scpid kestrane-tango; do
+for page in kestrane "${programs[@]}"; do
     [[ $(man "$page") == *"NAME"*"$page - "* ]] || fail "man $page shows no manual page"
 done
 [[ $(man kestrane-scpid) == *"--reply-timeout"* ]] || fail "man kestrane-scpid lacks the options"
@@ -118,4 +148,4 @@ bash scripts/screenshot.sh /usr/bin/kestrane "$work/installed.png" /usr/bin/kest
     || { cat "$log" >&2; fail "the installed window did not take Set and Save from the installed simulator"; }
 grep -qx "Update device list" "$log" || { cat "$log" >&2; fail "the installed window logged nothing"; }
 rm -f "$log"
-echo "package.sh: kestrane and kestrane-tango $version build, pass lintian and their autopkgtest, install; the window sets and saves on the simulator"
+echo "package.sh: ${packages[*]} $version build, pass lintian and their autopkgtest, install; the window sets and saves on the simulator"
