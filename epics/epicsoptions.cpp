@@ -1,6 +1,7 @@
 #include "epics/epicsoptions.h"
 
 #include "common/program.h"
+#include "session/recordoptions.h"
 
 #include <QCommandLineParser>
 #include <QRegularExpression>
@@ -32,7 +33,7 @@ Result<EpicsOptions> parseEpicsOptions(QCommandLineParser &parser, const QString
 {
     parser.setApplicationDescription(QStringLiteral(
             "Serves a pulse generator as EPICS process variables over PVAccess: each\n"
-            "channel's delay, width and timing, SAVE, RESET and the link, for pvget,\n"
+            "channel's delay, width, timing and label, SAVE, RESET and the link, for pvget,\n"
             "pvput, pvmonitor, operator screens and archivers. It serves and sends its\n"
             "beacons on 127.0.0.1 only unless --listen names another address; there is no\n"
             "authentication, so serve a network only where everyone who can reach it may\n"
@@ -49,6 +50,7 @@ Result<EpicsOptions> parseEpicsOptions(QCommandLineParser &parser, const QString
             {"reply-timeout", "Wait at most <ms> for each reply of the generator (default 100).",
              "ms"},
     });
+    addRecordOptions(parser, RestoreOption::With);
 
     if (!parser.parse(arguments))
         return Failure{parser.errorText()};
@@ -77,5 +79,13 @@ Result<EpicsOptions> parseEpicsOptions(QCommandLineParser &parser, const QString
     if (!replyTimeoutMs)
         return Failure{replyTimeoutMs.error()};
     options.replyTimeoutMs = replyTimeoutMs.value();
+    const Result<RecordSettings> record = recordSettingsFrom(parser);
+    if (!record)
+        return Failure{record.error()};
+    options.record = record.value();
+    const Result<RestoreMode> restore = restoreModeFrom(parser);
+    if (!restore)
+        return Failure{restore.error()};
+    options.restore = restore.value();
     return options;
 }

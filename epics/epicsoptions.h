@@ -3,6 +3,8 @@
 
 #include "common/result.h"
 #include "device/exchange.h"
+#include "session/generatorrecord.h"
+#include "session/generatorsession.h"
 
 #include <QString>
 #include <QStringList>
@@ -15,6 +17,8 @@ struct EpicsOptions
     QString prefix = QStringLiteral("KESTRANE:");
     QString listenAddress = QStringLiteral("127.0.0.1"); // an IPv4 address
     int replyTimeoutMs = kReplyTimeoutMs;
+    RecordSettings record;
+    RestoreMode restore = RestoreMode::None;
 };
 
 // Declares the server's options (with --help and --version, which the caller

@@ -34,8 +34,9 @@ int main(int argc, char *argv[])
         return fail(kExitFailure, usable.error());
     }
 
-    const Result<std::unique_ptr<PvServer>> server = PvServer::start(
-            {options->port, options->replyTimeoutMs, options->prefix, options->listenAddress});
+    const Result<std::unique_ptr<PvServer>> server
+            = PvServer::start({options->port, options->replyTimeoutMs, options->prefix,
+                               options->listenAddress, options->record, options->restore});
     if (!server)
         return fail(kExitFailure, server.error());
     qInfo().noquote() << QStringLiteral("serving %1 as %2* on %3 port %4")

@@ -109,7 +109,11 @@ QString refusalOf(const SessionOutcome &outcome)
                               "together through TIMING; nothing was sent")
                 .arg(outcome.detail);
     case SessionStatus::Refused:
+    case SessionStatus::NotFound:
         return outcome.detail;
+    case SessionStatus::NoRecord:
+        return QStringLiteral("the record is not available: %1; nothing was sent")
+                .arg(outcome.detail);
     }
     return outcome.detail;
 }
@@ -227,6 +231,36 @@ QString putCommand(SessionCalls &calls, int, const pvd::PVStructure &value,
     return refusalOf((calls.*command)());
 }
 
+// --- Label: NTScalar string, kept in the host's record.
+
+std::shared_ptr<pvd::PVStructure> makeLabel(int channel)
+{
+    auto value = pvd::getPVDataCreate()->createPVStructure(
+            pvd::getStandardField()->scalar(pvd::pvString, "alarm,timeStamp,display"));
+    pvd::BitSet ignored;
+    set<pvd::PVString>(*value, ignored, "display.description",
+                       QStringLiteral("Channel %1 label").arg(channel).toStdString());
+    return value;
+}
+
+void showLabel(pvd::PVStructure &value, pvd::BitSet &changed, const GeneratorView &view,
+               int channel)
+{
+    set<pvd::PVString>(value, changed, "value",
+                       view.labels.at(std::size_t(channel - 1)).toStdString());
+    stampNow(value, changed);
+}
+
+QString putLabel(SessionCalls &calls, int channel, const pvd::PVStructure &value,
+                 const pvd::BitSet &changed)
+{
+    const auto label = field<pvd::PVString>(value, "value");
+    if (!isPut(*label, changed))
+        return QStringLiteral("nothing to set: put a label");
+    const Result<void> kept = calls.setLabel(channel, QString::fromStdString(label->get()));
+    return kept ? QString() : kept.error();
+}
+
 // --- LINK: NTEnum down or up, read only; down is a major alarm with the reason.
 
 std::shared_ptr<pvd::PVStructure> makeLink(int)
@@ -252,11 +286,13 @@ void showLink(pvd::PVStructure &value, pvd::BitSet &changed, const GeneratorView
 
 } // namespace
 
-GeneratorView viewOf(const GeneratorSession &session)
+GeneratorView viewOf(GeneratorSession &session)
 {
-    GeneratorView view{linkViewOf(session), {}};
+    GeneratorView view{linkViewOf(session), {}, {}};
     for (int channel = 1; channel <= kChannelCount; ++channel)
         view.channels.at(std::size_t(channel - 1)) = session.channel(channel);
+    if (const Result<ChannelLabelTexts> labels = session.record().labels())
+        view.labels = labels.value();
     return view;
 }
 
@@ -266,6 +302,7 @@ const std::vector<ProcessVariable> &processVariables()
             {"DELAY", true, makeTime<Time::Delay>, showTime<Time::Delay>, putTime<Time::Delay>},
             {"WIDTH", true, makeTime<Time::Width>, showTime<Time::Width>, putTime<Time::Width>},
             {"TIMING", true, makeTiming, showTiming, putTiming},
+            {"LABEL", true, makeLabel, showLabel, putLabel},
             {"SAVE", false, makeCommand, showCommand, putCommand<&SessionCalls::save>},
             {"RESET", false, makeCommand, showCommand, putCommand<&SessionCalls::resetChannels>},
             {"LINK", false, makeLink, showLink, nullptr},

@@ -21,10 +21,11 @@ struct GeneratorView
 {
     LinkView link;
     std::array<std::optional<PulseSteps>, kChannelCount> channels;
+    std::array<QString, kChannelCount> labels; // empty while the record has none
 };
 
 // Read on the session's thread.
-GeneratorView viewOf(const GeneratorSession &session);
+GeneratorView viewOf(GeneratorSession &session);
 
 // One row of the table of process variables. A channel's row stands for one
 // variable per channel, named "<prefix>CHNN:<name>"; the generator's for one,

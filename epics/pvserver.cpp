@@ -78,7 +78,7 @@ bool sameLink(const LinkView &one, const LinkView &other)
 PvServer::PvServer(const Settings &settings) :
     provider("kestrane")
 {
-    const GeneratorView starting{{false, settings.port, QStringLiteral("starting")}, {}};
+    const GeneratorView starting{{false, settings.port, QStringLiteral("starting")}, {}, {}};
     for (const ProcessVariable &variable : processVariables()) {
         for (int channel = variable.perChannel ? 1 : 0;
              channel <= (variable.perChannel ? kChannelCount : 0); ++channel) {
@@ -94,8 +94,12 @@ PvServer::PvServer(const Settings &settings) :
             served.push_back(std::move(one));
         }
     }
-    calls = std::make_unique<SessionCalls>(settings.port, settings.replyTimeoutMs,
-                                           [this](GeneratorSession &session) { watch(session); });
+    calls = std::make_unique<SessionCalls>(
+            QStringLiteral("epics"), settings.port, settings.replyTimeoutMs,
+            [this, settings](GeneratorSession &session) {
+                session.keepRecord(settings.record, settings.restore);
+                watch(session);
+            });
 }
 
 Result<std::unique_ptr<PvServer>> PvServer::start(const Settings &settings)
@@ -129,8 +133,9 @@ int PvServer::tcpPort() const
 
 void PvServer::watch(GeneratorSession &session)
 {
-    QObject::connect(&session, &GeneratorSession::channelChanged, &session,
-                     [this, &session](int channel) { post(viewOf(session), channel); });
+    const auto postChannel = [this, &session](int channel) { post(viewOf(session), channel); };
+    QObject::connect(&session, &GeneratorSession::channelChanged, &session, postChannel);
+    QObject::connect(&session.record(), &GeneratorRecord::labelChanged, &session, postChannel);
     QObject::connect(&session, &GeneratorSession::linkChanged, &session,
                      [this, &session] { refreshLink(session); });
     auto *refresh = new QTimer(&session);
@@ -142,7 +147,7 @@ void PvServer::watch(GeneratorSession &session)
 }
 
 // The link's variable and, since an unknown channel says why, every channel's.
-void PvServer::refreshLink(const GeneratorSession &session)
+void PvServer::refreshLink(GeneratorSession &session)
 {
     const GeneratorView view = viewOf(session);
     if (shownLink && sameLink(*shownLink, view.link))

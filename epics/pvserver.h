@@ -33,6 +33,8 @@ public:
         int replyTimeoutMs = 0;
         QString prefix;
         QString listenAddress; // IPv4
+        RecordSettings record;
+        RestoreMode restore = RestoreMode::None;
     };
 
     // Opens the session and starts serving.
@@ -48,7 +50,7 @@ private:
     explicit PvServer(const Settings &settings);
     // On the session's thread.
     void watch(GeneratorSession &session);
-    void refreshLink(const GeneratorSession &session);
+    void refreshLink(GeneratorSession &session);
     void post(const GeneratorView &view, int channel);
 
     struct Served

@@ -162,8 +162,8 @@ RecordStore::RecordStore(QString connectionName, QString path, qint64 journalLim
 
 RecordStore::~RecordStore()
 {
-    insertEntry.reset();
-    settleEntry.reset();
+    for (auto *statement : {&begin, &end, &rollBack, &insertEntry, &settleEntry})
+        statement->reset();
     preparedChanges.clear();
     database.close();
     database = QSqlDatabase();
@@ -309,27 +309,41 @@ Result<QList<std::pair<qint64, GeneratorKey>>> RecordStore::generators()
 
 Result<void> RecordStore::commit(Changes &changes)
 {
-    return inTransaction(database, [&]() -> Result<void> {
-        if (const Result<void> added = addEntries(changes); !added)
-            return added;
-        if (!settleEntry && !changes.settled.isEmpty())
-            settleEntry = std::make_unique<SqliteStatement>(
-                    database, "UPDATE journal SET reply = ?, outcome = ? WHERE id = ?");
-        for (const JournalEntry *entry : std::as_const(changes.settled)) {
-            const Result<qint64> settled = settleEntry->run(
-                    {entry->reply.toUtf8(), outcomeName(entry->outcome).toUtf8(), entry->id});
-            if (!settled)
-                return Failure{settled.error()};
-        }
-        if (changes.snapshot) {
-            if (const Result<void> kept = keepSnapshot(changes.generator, *changes.snapshot); !kept)
-                return kept;
-        }
-        return {};
-    });
+    if (!begin) {
+        begin = std::make_unique<SqliteStatement>(database, "BEGIN");
+        end = std::make_unique<SqliteStatement>(database, "COMMIT");
+        rollBack = std::make_unique<SqliteStatement>(database, "ROLLBACK");
+    }
+    if (const Result<qint64> begun = begin->run({}); !begun)
+        return Failure{begun.error()};
+    Result<void> done = settleEntries(changes);
+    if (done)
+        done = addEntries(changes);
+    if (done && changes.snapshot)
+        done = keepSnapshot(changes.generator, *changes.snapshot);
+    if (done) {
+        if (const Result<qint64> ended = end->run({}); !ended)
+            done = Failure{ended.error()};
+    }
+    if (!done)
+        static_cast<void>(rollBack->run({}));
+    return done;
 }
 
-// A transaction's inserts, or one of its own each when outside one.
+Result<void> RecordStore::settleEntries(const Changes &changes)
+{
+    if (!settleEntry)
+        settleEntry = std::make_unique<SqliteStatement>(
+                database, "UPDATE journal SET reply = ?, outcome = ? WHERE id = ?");
+    for (const JournalEntry *entry : std::as_const(changes.settled)) {
+        const Result<qint64> settled = settleEntry->run(
+                {entry->reply.toUtf8(), outcomeName(entry->outcome).toUtf8(), entry->id});
+        if (!settled)
+            return Failure{settled.error()};
+    }
+    return {};
+}
+
 Result<void> RecordStore::addEntries(Changes &changes)
 {
     if (!insertEntry)
@@ -353,12 +367,6 @@ Result<void> RecordStore::addEntries(Changes &changes)
         entry->generator = changes.generator;
     }
     return trimJournal(changes.generator, changes.added.size());
-}
-
-Result<void> RecordStore::addEntry(qint64 generator, JournalEntry &entry)
-{
-    Changes changes{generator, {&entry}, {}, {}};
-    return addEntries(changes);
 }
 
 Result<void> RecordStore::keepSnapshot(qint64 generator, const Snapshot &snapshot)

@@ -103,11 +103,11 @@ public:
         qint64 lastKeptId = 0;
     };
 
-    // One transaction: entries to add (their ids are set), entries whose
-    // outcome and reply changed, and a snapshot of the settings, in that
-    // order. Either all of it is kept or none. Adding entries trims the
-    // journal to its limit, dropping the oldest: a snapshot must then have
-    // been kept since the oldest kept entry of the last half of the limit.
+    // One transaction: entries whose outcome and reply changed, entries to
+    // add (their ids are set) and a snapshot of the settings, in that order.
+    // Either all of it is kept or none. Adding entries trims the journal to
+    // its limit, dropping the oldest: a snapshot must then have been kept
+    // since the oldest kept entry of the last half of the limit.
     struct Changes
     {
         qint64 generator = 0;
@@ -116,9 +116,6 @@ public:
         std::optional<Snapshot> snapshot;
     };
     Result<void> commit(Changes &changes);
-    // One entry in a transaction of its own (its id is set): the cheapest
-    // way to keep a frame before its answer is handled.
-    Result<void> addEntry(qint64 generator, JournalEntry &entry);
 
     Result<QList<JournalEntry>> journal(const JournalQuery &query);
     // The last snapshot with every entry after it applied (applyFrame).
@@ -138,6 +135,7 @@ private:
     RecordStore(QString connectionName, QString path, qint64 journalLimit);
     Result<void> prepare(bool readOnly);
     Result<void> addEntries(Changes &changes);
+    Result<void> settleEntries(const Changes &changes);
     Result<void> keepSnapshot(qint64 generator, const Snapshot &snapshot);
     Result<void> trimJournal(qint64 generator, qint64 added);
     // A statement that reads nothing, prepared once: the id of the row it
@@ -153,6 +151,9 @@ private:
     QHash<qint64, qint64> journalCounts;
     std::unordered_map<QString, std::unique_ptr<QSqlQuery>> preparedChanges;
     // What every frame runs.
+    std::unique_ptr<SqliteStatement> begin;
+    std::unique_ptr<SqliteStatement> end;
+    std::unique_ptr<SqliteStatement> rollBack;
     std::unique_ptr<SqliteStatement> insertEntry;
     std::unique_ptr<SqliteStatement> settleEntry;
 };

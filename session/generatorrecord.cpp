@@ -75,11 +75,15 @@ GeneratorRecord::GeneratorRecord(const RecordSettings &settings, QObject *parent
     QObject(parent),
     recordSettings{settings.enabled, settings.path.isEmpty() ? defaultRecordPath() : settings.path,
                    settings.journalLimit},
-    settleTimer(new QTimer(this))
+    settleTimer(new QTimer(this)),
+    snapshotTimer(new QTimer(this))
 {
-    settleTimer->setSingleShot(true);
+    for (QTimer *timer : {settleTimer, snapshotTimer})
+        timer->setSingleShot(true);
     settleTimer->setInterval(kSettleDelayMs);
-    connect(settleTimer, &QTimer::timeout, this, &GeneratorRecord::keepSettlements);
+    snapshotTimer->setInterval(kSnapshotDelayMs);
+    connect(settleTimer, &QTimer::timeout, this, [this] { keepPending(Snapshotting::No); });
+    connect(snapshotTimer, &QTimer::timeout, this, [this] { keepPending(Snapshotting::Yes); });
     // Opened at once, so that a record that does not work is said at start.
     usableStore(Use::Reading);
 }
@@ -195,10 +199,10 @@ qint64 GeneratorRecord::frameSent(const QString &client, const QByteArray &frame
 {
     if (!recordSettings.enabled || key.isEmpty())
         return 0;
-    // A small journal is settled before it trims what a snapshot still needs.
-    if (++framesUnsettled
-        >= std::clamp(recordSettings.journalLimit / 2, qint64(1), qint64(kFramesPerSettling)))
-        keepSettlements();
+    // A small journal keeps a snapshot before it trims what one still needs.
+    if (framesSinceSnapshot
+        >= std::clamp(recordSettings.journalLimit / 2, qint64(1), qint64(kFramesPerSnapshot)))
+        keepPending(Snapshotting::Yes);
     Sent record;
     record.ticket = nextTicket++;
     record.entry.timeMs = QDateTime::currentMSecsSinceEpoch();
@@ -207,13 +211,14 @@ qint64 GeneratorRecord::frameSent(const QString &client, const QByteArray &frame
     record.entry.frame = QString::fromLatin1(escapedBytes(frame));
     record.entry.channel = steps ? channel : 0;
     record.entry.steps = steps;
-    if (RecordStore *usable = usableStore(Use::Writing))
-        static_cast<void>(checked(usable->addEntry(generatorId, record.entry), Use::Writing));
     sent.push_back(std::move(record));
     if (sent.size() > size_t(kMostFramesHeld)) {
         sent.pop_front();
         ++unkeptFrames;
     }
+    ++framesSinceSnapshot;
+    keepPending(Snapshotting::No);
+    snapshotTimer->start();
     return sent.back().ticket;
 }
 
@@ -249,13 +254,12 @@ void GeneratorRecord::frameSettled(qint64 ticket, const QByteArray &reply, Frame
 void GeneratorRecord::flush()
 {
     settleTimer->stop();
-    keepSettlements();
+    snapshotTimer->stop();
+    keepPending(Snapshotting::Yes);
 }
 
-// What became of the frames, the frames not kept yet, and a snapshot.
-void GeneratorRecord::keepSettlements()
+void GeneratorRecord::keepPending(Snapshotting snapshotting)
 {
-    framesUnsettled = 0;
     QList<JournalEntry *> added;
     const JournalEntry *lastKnown = nullptr;
     for (Sent &record : sent) {
@@ -264,7 +268,8 @@ void GeneratorRecord::keepSettlements()
         if (record.ticket == knownThroughTicket)
             lastKnown = &record.entry;
     }
-    if (added.isEmpty() && settled.isEmpty())
+    const bool snapshot = snapshotting == Snapshotting::Yes && framesSinceSnapshot > 0;
+    if (added.isEmpty() && settled.isEmpty() && !snapshot)
         return;
     RecordStore *usable = usableStore(Use::Writing);
     if (usable == nullptr)
@@ -278,14 +283,17 @@ void GeneratorRecord::keepSettlements()
     }
     // Entries not final yet come after it: their settings are not known.
     // Without the exact last entry it includes, there is none.
-    if (lastKnown != nullptr || knownThroughId != 0)
+    if (snapshot && (lastKnown != nullptr || knownThroughId != 0))
         changes.snapshot = RecordStore::Snapshot{known, lastKnown, knownThroughId};
     if (!checked(usable->commit(changes), Use::Writing))
         return;
     settled.clear();
     if (lastKnown != nullptr)
         knownThroughId = lastKnown->id;
-    while (sent.size() > kFramesKept)
+    if (changes.snapshot)
+        framesSinceSnapshot = 0;
+    // Held a while more for a late reply.
+    while (sent.size() > kFramesKept && sent.front().entry.id != 0)
         sent.pop_front();
 }
 

@@ -9,11 +9,12 @@
 // A frame goes into the journal as it is sent, with the outcome "lost",
 // in a transaction of its own while the generator works on it: a frame
 // whose answer a client saw is in the record even when the program is
-// killed a moment later. What became of the frames goes in together,
-// kSettleDelayMs after the last one was settled and every kFramesPerSettling
-// frames, with a snapshot of the generator's settings as the journal tells
-// them (applyFrame), so that reading them replays only the entries after
-// it. After a kill, the last frames' outcomes read "lost".
+// killed a moment later. What became of a frame goes in with the next
+// frame, or kSettleDelayMs after it was known when no frame follows (after
+// a kill, the last frame's outcome may read "lost"). A snapshot of the
+// generator's settings as the journal tells them (applyFrame) is kept
+// every kFramesPerSnapshot frames and kSnapshotDelayMs after the last, so
+// that reading them replays only the entries after it.
 //
 // A record that cannot be opened or written never stops control: the
 // program says so once (the warning "kestrane.record: ...", problem() and
@@ -66,9 +67,10 @@ class GeneratorRecord : public QObject
     Q_OBJECT
 
 public:
-    static constexpr int kSettleDelayMs = 50;
+    static constexpr int kSettleDelayMs = 5;
+    static constexpr int kSnapshotDelayMs = 1000;
     static constexpr int kRetryIntervalMs = 1000;
-    static constexpr int kFramesPerSettling = 100;
+    static constexpr int kFramesPerSnapshot = 100;
     // Frames held while the record does not work; the oldest go beyond it.
     static constexpr int kMostFramesHeld = 10000;
 
@@ -138,7 +140,9 @@ private:
     RecordStore *usableStore(Use use);
     Result<void> readGenerator();
     Sent *findSent(qint64 ticket);
-    void keepSettlements();
+    enum class Snapshotting { No, Yes };
+    // What became of the frames, the frames not kept yet, and a snapshot.
+    void keepPending(Snapshotting snapshotting);
     // A failure says that the record does not work; a write that succeeds,
     // that it works again.
     template<typename T>
@@ -162,9 +166,10 @@ private:
 
     std::deque<Sent> sent; // not all kept yet, and the last few before
     qint64 nextTicket = 1;
-    int framesUnsettled = 0; // since the last settling
-    QList<qint64> settled;   // tickets of kept entries whose outcome changed
+    int framesSinceSnapshot = 0;
+    QList<qint64> settled; // tickets of kept entries whose outcome changed
     QTimer *settleTimer;
+    QTimer *snapshotTimer;
 };
 
 #endif // GENERATORRECORD_H

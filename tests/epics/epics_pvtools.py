@@ -194,6 +194,27 @@ class EpicsClients(unittest.TestCase):
         self.assertEqual(self.frames()[2:], [f"{n:02}000000" for n in range(1, 17)])
         self.assertIn("[0,0]", self.server.get("KESTRANE:CH16:TIMING"))
 
+    def test_labels_and_a_restart_that_restores_the_last_settings(self):
+        code, output = self.server.run("pvput", "KESTRANE:CH03:LABEL", "camera gate")
+        self.assertEqual(code, 0, output)
+        self.assertIn("camera gate", self.server.get("KESTRANE:CH03:LABEL"))
+        self.assertPutRefused("KESTRANE:CH03:LABEL", "x" * 33, "at most 32 characters")
+        self.assertIn("camera gate", self.server.get("KESTRANE:CH03:LABEL"))
+        self.server.run("pvput", "KESTRANE:CH03:TIMING", "[1000,2000]")
+        self.assertEqual(self.server.stop(), 0)
+
+        restarted = self.start_server("--restore", "last")
+        self.assertTrue(wait_until(lambda: self.frames()[-1:] == ["03091182"], 5), self.frames())
+        self.assertEqual(self.frames(), ["03091182", "03091182"])
+        self.assertIn("1001", restarted.get("KESTRANE:CH03:DELAY"))
+        self.assertIn("camera gate", restarted.get("KESTRANE:CH03:LABEL"))
+        journal = subprocess.run(
+            ["sqlite3", os.path.join(os.environ["XDG_STATE_HOME"], "kestrane", "record.sqlite"),
+             "SELECT client, frame, outcome FROM journal WHERE generator IN "
+             f"(SELECT id FROM generators WHERE port = '{self.link}')"],
+            capture_output=True, text=True, timeout=10).stdout
+        self.assertEqual(journal, "epics|03091182|ok\nrestore|03091182|ok\n", restarted.log())
+
     def test_monitor_sees_another_clients_setting_and_the_links_loss(self):
         monitor = self.server.monitor("KESTRANE:CH03:DELAY")
         try:
