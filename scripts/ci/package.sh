@@ -110,6 +110,12 @@ for entry in "${expected[@]}"; do
     [[ -e $path ]] || fail "$path is missing"
     grep -qx "$path" <<<"$(dpkg -L "$package")" || fail "$path is not listed as $package's"
 done
+# The services' user and their record's folder, made and owned by the package.
+getent passwd _kestrane >/dev/null || fail "installing kestrane made no user _kestrane"
+[[ " $(id -nG _kestrane) " == *" dialout "* ]] || fail "_kestrane is not in group dialout"
+[[ $(stat -c '%U:%G %a' /var/lib/kestrane) == "_kestrane:_kestrane 750" ]] \
+    || fail "/var/lib/kestrane is $(stat -c '%U:%G %a' /var/lib/kestrane)"
+grep -qx /var/lib/kestrane <<<"$(dpkg -L kestrane)" || fail "/var/lib/kestrane is not kestrane's"
 desktop-file-validate /usr/share/applications/kestrane.desktop
 appstreamcli validate --no-net /usr/share/metainfo/invalid.kestrane.Kestrane.metainfo.xml >/dev/null
 # The units are known to systemd's package helper, not enabled, never started.
