@@ -21,6 +21,8 @@ const char *const kMigrations[] = {
         "  serial TEXT NOT NULL,"
         "  port TEXT NOT NULL,"
         "  settings_through INTEGER NOT NULL DEFAULT 0,"
+        "  journal_count INTEGER NOT NULL DEFAULT 0,"
+        "  counted_through INTEGER NOT NULL DEFAULT 0,"
         "  UNIQUE (serial, port));"
         // Every frame adds a row: no index and no reference to check on the
         // way, as the rows of one generator are read newest first by id.
@@ -281,8 +283,7 @@ Result<qint64> RecordStore::generatorId(const GeneratorKey &key)
         return Failure{found.error()};
     if (found->next()) {
         const qint64 id = found->value(0).toLongLong();
-        // Counted now, not with the first frame sent.
-        if (const Result<void> counted = trimJournal(id, 0); !counted)
+        if (const Result<void> counted = countJournal(id); !counted)
             return Failure{counted.error()};
         return id;
     }
@@ -325,8 +326,11 @@ Result<void> RecordStore::commit(Changes &changes)
         if (const Result<qint64> ended = end->run({}); !ended)
             done = Failure{ended.error()};
     }
-    if (!done)
+    if (!done) {
         static_cast<void>(rollBack->run({}));
+        // Counted anew from what the file holds.
+        journalCounts.remove(changes.generator);
+    }
     return done;
 }
 
@@ -365,8 +369,11 @@ Result<void> RecordStore::addEntries(Changes &changes)
             return Failure{id.error()};
         entry->id = id.value();
         entry->generator = changes.generator;
+        if (const auto counted = journalCounts.find(changes.generator);
+            counted != journalCounts.end())
+            *counted = {counted->entries + 1, entry->id};
     }
-    return trimJournal(changes.generator, changes.added.size());
+    return changes.added.isEmpty() ? Result<void>() : trimJournal(changes.generator);
 }
 
 Result<void> RecordStore::keepSnapshot(qint64 generator, const Snapshot &snapshot)
@@ -414,30 +421,53 @@ Result<QVariant> RecordStore::change(const QString &statement, const QVariantLis
 
 // Trimmed by a hundredth of the limit at a time, so that a full journal
 // is not trimmed at every entry.
-Result<void> RecordStore::trimJournal(qint64 generator, qint64 added)
+// The count kept with the last snapshot and the entries after it: never a
+// scan of the whole journal.
+Result<void> RecordStore::countJournal(qint64 generator)
+{
+    Result<QSqlQuery> kept = run(
+            database,
+            QStringLiteral("SELECT journal_count, counted_through FROM generators WHERE id = ?"),
+            {generator});
+    if (!kept)
+        return Failure{kept.error()};
+    JournalCount count;
+    if (kept->next())
+        count = {kept->value(0).toLongLong(), kept->value(1).toLongLong()};
+    Result<QSqlQuery> after = run(database,
+                                  QStringLiteral("SELECT count(*), max(id) FROM journal WHERE id > "
+                                                 "? AND generator = ?"),
+                                  {count.through, generator});
+    if (!after)
+        return Failure{after.error()};
+    if (after->next() && after->value(0).toLongLong() > 0) {
+        count.entries += after->value(0).toLongLong();
+        count.through = after->value(1).toLongLong();
+    }
+    journalCounts.insert(generator, count);
+    return {};
+}
+
+// Trimmed by a hundredth of the limit at a time, so that a full journal
+// is not trimmed at every entry.
+Result<void> RecordStore::trimJournal(qint64 generator)
 {
     auto counted = journalCounts.find(generator);
     if (counted == journalCounts.end()) {
-        Result<QSqlQuery> count
-                = run(database, QStringLiteral("SELECT count(*) FROM journal WHERE generator = ?"),
-                      {generator});
-        if (!count)
-            return Failure{count.error()};
-        // The count includes what this transaction added.
-        counted = journalCounts.insert(generator, count->next() ? count->value(0).toLongLong() : 0);
-    } else {
-        *counted += added;
+        if (const Result<void> made = countJournal(generator); !made)
+            return made;
+        counted = journalCounts.find(generator);
     }
-    if (*counted <= journalLimit)
+    if (counted->entries <= journalLimit)
         return {};
     const qint64 kept = journalLimit - journalLimit / 100;
     const Result<QVariant> trimmed
             = change(QStringLiteral("DELETE FROM journal WHERE id IN (SELECT id FROM journal WHERE "
                                     "generator = ? ORDER BY id LIMIT ?)"),
-                     {generator, *counted - kept});
+                     {generator, counted->entries - kept});
     if (!trimmed)
         return Failure{trimmed.error()};
-    *counted = kept;
+    counted->entries = kept;
     return {};
 }
 

@@ -137,7 +137,8 @@ private:
     Result<void> addEntries(Changes &changes);
     Result<void> settleEntries(const Changes &changes);
     Result<void> keepSnapshot(qint64 generator, const Snapshot &snapshot);
-    Result<void> trimJournal(qint64 generator, qint64 added);
+    Result<void> countJournal(qint64 generator);
+    Result<void> trimJournal(qint64 generator);
     // A statement that reads nothing, prepared once: the id of the row it
     // added, if any.
     Result<QVariant> change(const QString &statement, const QVariantList &values);
@@ -146,9 +147,14 @@ private:
     const QString filePath;
     const qint64 journalLimit;
     QSqlDatabase database;
-    // Entries per generator, counted once; only the program holding a
-    // generator adds to its journal.
-    QHash<qint64, qint64> journalCounts;
+    // Each generator's entries, the last one counted; only the program
+    // holding a generator adds to its journal.
+    struct JournalCount
+    {
+        qint64 entries = 0;
+        qint64 through = 0;
+    };
+    QHash<qint64, JournalCount> journalCounts;
     std::unordered_map<QString, std::unique_ptr<QSqlQuery>> preparedChanges;
     // What every frame runs.
     std::unique_ptr<SqliteStatement> begin;

@@ -1,11 +1,12 @@
 -- A record as version 1 of the schema wrote it: one generator known by its
--- port, two channels set and labelled, a save, a frame after the snapshot of
--- the settings (settings_through), and a setup. Loaded with the sqlite3
+-- port, two channels set and labelled, a save and a frame after the snapshot
+-- of the settings and of the journal's count (settings_through,
+-- counted_through), and a setup. Loaded with the sqlite3
 -- shell; every later version must read it.
 PRAGMA foreign_keys=OFF;
 BEGIN TRANSACTION;
-CREATE TABLE generators (  id INTEGER PRIMARY KEY,  serial TEXT NOT NULL,  port TEXT NOT NULL,  settings_through INTEGER NOT NULL DEFAULT 0,  UNIQUE (serial, port));
-INSERT INTO generators VALUES(1,'','/tmp/fixture/gen',2);
+CREATE TABLE generators (  id INTEGER PRIMARY KEY,  serial TEXT NOT NULL,  port TEXT NOT NULL,  settings_through INTEGER NOT NULL DEFAULT 0,  journal_count INTEGER NOT NULL DEFAULT 0,  counted_through INTEGER NOT NULL DEFAULT 0,  UNIQUE (serial, port));
+INSERT INTO generators VALUES(1,'','/tmp/fixture/gen',2,2,2);
 CREATE TABLE journal (  id INTEGER PRIMARY KEY,  generator INTEGER NOT NULL,  time_ms INTEGER NOT NULL,  program TEXT NOT NULL,  client TEXT NOT NULL,  channel INTEGER CHECK (channel BETWEEN 1 AND 16),  delay_steps INTEGER,  width_steps INTEGER,  frame TEXT NOT NULL,  reply TEXT NOT NULL,  outcome TEXT NOT NULL CHECK (outcome = 'ok' OR outcome = 'refused'    OR outcome = 'no reply' OR outcome = 'late' OR outcome = 'lost'));
 INSERT INTO journal VALUES(1,1,1796774320339,'kestrane-ctl','ctl',3,91,182,'03091182','OK\r\n','ok');
 INSERT INTO journal VALUES(2,1,1796774320340,'kestrane-ctl','ctl',7,0,1,'07000001','OK\r\n','ok');
