@@ -4,7 +4,6 @@
 #include "common/result.h"
 #include "device/exchange.h"
 #include "session/generatorrecord.h"
-#include "session/generatorsession.h"
 
 #include <QString>
 #include <QStringList>

@@ -5,7 +5,6 @@
 #include "device/exchange.h"
 #include "hislip/hislipmessage.h"
 #include "session/generatorrecord.h"
-#include "session/generatorsession.h"
 
 #include <QHostAddress>
 #include <QString>

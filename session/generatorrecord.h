@@ -42,6 +42,13 @@ struct RecordSettings
     qint64 journalLimit = kDefaultJournalLimit;
 };
 
+// What a long-running program sends once it has opened the generator.
+enum class RestoreMode {
+    None,  // nothing: every channel is unknown until set
+    Last,  // each channel's last setting the generator did not refuse
+    Saved, // the settings as they stood at the last save it did not refuse
+};
+
 // record.sqlite in a system service's state folder ($STATE_DIRECTORY, set
 // by systemd), else $XDG_STATE_HOME/kestrane/record.sqlite, with
 // ~/.local/state when that is unset.

@@ -63,12 +63,6 @@ enum class SessionStatus {
     NoRecord,         // the record is not available: nothing was sent
 };
 
-// What a long-running program sends once it has opened the generator.
-enum class RestoreMode {
-    None,  // nothing: every channel is unknown until set
-    Last,  // each channel's last setting the generator did not refuse
-    Saved, // the settings as they stood at the last save it did not refuse
-};
 
 struct SessionOutcome
 {

@@ -3,7 +3,6 @@
 
 #include "common/result.h"
 #include "session/generatorrecord.h"
-#include "session/generatorsession.h"
 
 #include <QStringList>
 
