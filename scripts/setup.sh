@@ -14,7 +14,13 @@ mode=$1
 [[ $mode == run || $mode == test ]] || usage
 
 cd "$(dirname "$0")/.."
-build_dir=build
+# The tests' build has everything, with debugging information; the window's
+# only the programs it runs, optimized: about a minute less to wait.
+if [[ $mode == test ]]; then
+    build_dir=build build_type=RelWithDebInfo
+else
+    build_dir=build-run build_type=Release
+fi
 
 # VXI-11's RPC code is generated with rpcgen and runs on libtirpc.
 packages=(cmake ninja-build g++ qt6-base-dev qt6-serialport-dev pkg-config rpcsvc-proto libtirpc-dev)
@@ -62,9 +68,8 @@ if [[ $mode == test ]] && apt-cache show epics-dev >/dev/null 2>&1; then
 fi
 
 cmake -S . -B "$build_dir" -G Ninja \
-    -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+    -DCMAKE_BUILD_TYPE="$build_type" \
     -DKESTRANE_WERROR="${KESTRANE_WERROR:-OFF}" "${configure[@]}"
-# The window needs only the programs it runs; the tests need everything.
 targets=()
 [[ $mode == test ]] || targets=(--target kestrane kestrane-sim kestrane-ctl)
 cmake --build "$build_dir" --parallel "${targets[@]}"
