@@ -1,6 +1,6 @@
 #include "scpi/scpiparser.h"
 
-#include <QRegularExpression>
+#include <algorithm>
 
 namespace {
 
@@ -130,45 +130,58 @@ std::optional<Match> find(const Mnemonics &header)
 std::optional<QByteArrayList> splitOutsideQuotes(const QByteArray &text, char separator)
 {
     QByteArrayList parts;
-    QByteArray current;
+    qsizetype start = 0;
     char quote = 0;
-    for (const char c : text) {
+    for (qsizetype at = 0; at < text.size(); ++at) {
+        const char c = text[at];
         if (quote) {
             quote = c == quote ? '\0' : quote;
         } else if (c == '"' || c == '\'') {
             quote = c;
         } else if (c == separator) {
-            parts.append(current);
-            current.clear();
-            continue;
+            parts.append(text.mid(start, at - start));
+            start = at + 1;
         }
-        current += c;
     }
     if (quote)
         return std::nullopt;
-    parts.append(current);
+    parts.append(text.mid(start));
     return parts;
 }
 
+bool isUpper(char c)
+{
+    return c >= 'A' && c <= 'Z';
+}
+
+bool isDigit(char c)
+{
+    return c >= '0' && c <= '9';
+}
+
+// "*IDN", or "PULS3:TIM": letters (and "_" after the first), then an
+// optional number, each part; nullopt when the header is none of these.
 std::optional<Mnemonics> mnemonicsOf(const QByteArray &header)
 {
-    static const QRegularExpression common(QStringLiteral("^\\*[A-Z]+$"));
-    static const QRegularExpression program(QStringLiteral("^([A-Z][A-Z_]*)([0-9]*)$"));
-    const QString upper = QString::fromLatin1(header.toUpper());
-    if (upper.startsWith(u'*')) {
-        if (!common.match(upper).hasMatch())
+    const QByteArray upper = header.toUpper();
+    if (upper.startsWith('*')) {
+        if (upper.size() < 2 || !std::all_of(upper.begin() + 1, upper.end(), isUpper))
             return std::nullopt;
-        return Mnemonics{{upper.toLatin1(), std::nullopt}};
+        return Mnemonics{{upper, std::nullopt}};
     }
     Mnemonics mnemonics;
-    for (const QString &part : upper.split(u':')) {
-        const QRegularExpressionMatch match = program.match(part);
-        if (!match.hasMatch())
+    for (const QByteArray &part : upper.split(':')) {
+        qsizetype nameEnd = 0;
+        while (nameEnd < part.size()
+               && (isUpper(part[nameEnd]) || (nameEnd > 0 && part[nameEnd] == '_')))
+            ++nameEnd;
+        const QByteArray digits = part.mid(nameEnd);
+        if (nameEnd == 0 || !std::all_of(digits.begin(), digits.end(), isDigit))
             return std::nullopt;
-        Mnemonic mnemonic{match.captured(1).toLatin1(), std::nullopt};
-        if (match.capturedLength(2) > 0) {
+        Mnemonic mnemonic{part.left(nameEnd), std::nullopt};
+        if (!digits.isEmpty()) {
             bool ok = false;
-            const int number = match.captured(2).toInt(&ok);
+            const int number = digits.toInt(&ok);
             mnemonic.suffix = ok ? number : 0;
         }
         mnemonics.append(mnemonic);

@@ -22,6 +22,10 @@
 
 int main(int argc, char *argv[])
 {
+    // Qt's own event dispatcher, not GLib's: the daemon changes the sockets
+    // it watches with every command, and GLib's pays a wake-up (an eventfd
+    // written and read, and one more poll) for each change.
+    qputenv("QT_NO_GLIB", "1");
     QCoreApplication app(argc, argv);
     setProgramIdentity(QStringLiteral("kestrane-scpid"));
 

@@ -63,7 +63,6 @@ enum class SessionStatus {
     NoRecord,         // the record is not available: nothing was sent
 };
 
-
 struct SessionOutcome
 {
     SessionStatus status = SessionStatus::Done;

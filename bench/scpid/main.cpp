@@ -44,6 +44,9 @@ constexpr double kGoalRoundTripRatio = 2.0;
 constexpr double kGoalVxi11Ratio = 1.5;
 constexpr double kGoalHislipRatio = 1.1;
 constexpr double kGoalRecordRatio = 1.1;
+constexpr double kGoalRelayRatio = 1.0;
+constexpr double kGoalIdleMiB = 16.0;
+constexpr int kCpuRoundTrips = 2000;
 constexpr double kGoalRateRatio = 0.5;
 constexpr double kGoalMemoryMiB = 1.0;
 constexpr double kGoalIdleCpuMs = 10.0;
@@ -263,12 +266,43 @@ private:
     long link = -1;
 };
 
+// A client of socat relaying bytes between TCP and the simulator: the frame
+// the daemon sends for a TIMing, and the simulator's answer back.
+class RelayClient
+{
+public:
+    explicit RelayClient(quint16 port) :
+        socket(port)
+    {}
+    bool isOpen() const { return socket.isOpen(); }
+    bool setAndWait(int, int) { return socket.send(kFrame) && socket.line() == "OK\r"; }
+
+private:
+    ClientSocket socket;
+};
+
 template<typename Client>
 qint64 roundTripNs(Client &client, int step)
 {
     QElapsedTimer clock;
     clock.start();
     return client.setAndWait(1, step) ? clock.nsecsElapsed() : -1;
+}
+
+// socat on a TCP port of its own, relaying to the pty: the least any relay
+// of bytes between a TCP client and a serial port does. It serves one
+// connection; with -d -d it says when it listens.
+bool startRelay(QProcess &relay, const QString &port, quint16 tcpPort)
+{
+    relay.setReadChannel(QProcess::StandardError);
+    relay.start(QStringLiteral("socat"),
+                {QStringLiteral("-d"), QStringLiteral("-d"),
+                 QStringLiteral("TCP-LISTEN:%1,bind=127.0.0.1,reuseaddr").arg(tcpPort),
+                 QStringLiteral("FILE:%1,rawer").arg(port)});
+    QByteArray said;
+    while (!said.contains("listening on") && relay.waitForReadyRead(kWaitMs))
+        said += relay.readAll();
+    return said.contains("listening on");
 }
 
 QString startSimulator(QProcess &simulator)
@@ -279,23 +313,26 @@ QString startSimulator(QProcess &simulator)
     return QString::fromLocal8Bit(simulator.readLine()).trimmed();
 }
 
-// It runs on the machine's own network: no web server, nothing announced.
-// `record` is its record's file: with none, it serves the raw socket alone.
+// With a record, every face it has: the raw socket, VXI-11, HiSLIP, the
+// status page (on `httpPort`) and its announcements (through the network's
+// avahi-daemon, when one runs); without, the raw socket alone.
 bool startDaemon(QProcess &daemon, const QString &port, quint16 tcpPort, quint16 hislipPort,
-                 const QString &record)
+                 quint16 httpPort, const QString &record)
 {
     daemon.setReadChannel(QProcess::StandardError);
     QStringList arguments{"--port",        port,
                           "--tcp-port",    QString::number(tcpPort),
-                          "--max-clients", QString::number(kClients + 4),
-                          "--http-port",   "0",
-                          "--no-mdns"};
+                          "--max-clients", QString::number(kClients + 4)};
     if (record.isEmpty())
         arguments << "--no-record"
                   << "--no-vxi11"
-                  << "--no-hislip";
+                  << "--no-hislip"
+                  << "--http-port"
+                  << "0"
+                  << "--no-mdns";
     else
-        arguments << "--record" << record << "--hislip-port" << QString::number(hislipPort);
+        arguments << "--record" << record << "--hislip-port" << QString::number(hislipPort)
+                  << "--http-port" << QString::number(httpPort);
     daemon.start(QStringLiteral(KESTRANE_SCPID_PATH), arguments);
     QByteArray said;
     while (!said.contains("serving") && daemon.waitForReadyRead(kWaitMs))
@@ -392,20 +429,27 @@ int main(int argc, char *argv[])
     QProcess served;
     QProcess servedWithout;
     QProcess rawSimulator;
+    QProcess servedByRelay;
     QProcess daemon;
     QProcess daemonWithout;
+    QProcess relay;
     const QTemporaryDir recordFolder;
     const QString servedPath = startSimulator(served);
     const QString servedWithoutPath = startSimulator(servedWithout);
     const QString rawPath = startSimulator(rawSimulator);
+    const QString relayedPath = startSimulator(servedByRelay);
     const quint16 tcpPort = freeTcpPort();
     const quint16 tcpPortWithout = freeTcpPort();
     const quint16 hislipPort = freeTcpPort();
+    const quint16 httpPort = freeTcpPort();
+    const quint16 relayPort = freeTcpPort();
     RawTerminal rawEnd;
-    if (servedPath.isEmpty() || servedWithoutPath.isEmpty() || !rawEnd.openSerialPort(rawPath)
-        || !startDaemon(daemon, servedPath, tcpPort, hislipPort,
+    if (servedPath.isEmpty() || servedWithoutPath.isEmpty() || relayedPath.isEmpty()
+        || !rawEnd.openSerialPort(rawPath)
+        || !startDaemon(daemon, servedPath, tcpPort, hislipPort, httpPort,
                         recordFolder.filePath("record.sqlite"))
-        || !startDaemon(daemonWithout, servedWithoutPath, tcpPortWithout, 0, {})) {
+        || !startDaemon(daemonWithout, servedWithoutPath, tcpPortWithout, 0, 0, {})
+        || !startRelay(relay, relayedPath, relayPort)) {
         std::fprintf(stderr, "kestrane-scpid-bench: could not start the simulators and daemon\n");
         return 1;
     }
@@ -417,28 +461,49 @@ int main(int argc, char *argv[])
     ClientSocket clientWithout(tcpPortWithout);
     Vxi11Client vxi11;
     HislipClient hislip(hislipPort);
-    if (!client.isOpen() || !clientWithout.isOpen() || !vxi11.isOpen() || !hislip.isOpen())
-        failed.append(QStringLiteral("no link over TCP, VXI-11 or HiSLIP (is rpcbind running?)"));
+    RelayClient relayed(relayPort);
+    if (!client.isOpen() || !clientWithout.isOpen() || !vxi11.isOpen() || !hislip.isOpen()
+        || !relayed.isOpen())
+        failed.append(QStringLiteral("no link over TCP, VXI-11, HiSLIP (is rpcbind running?) or "
+                                     "through socat"));
     std::vector<qint64> scpi;
     std::vector<qint64> withoutRecord;
     std::vector<qint64> overVxi11;
     std::vector<qint64> overHislip;
+    std::vector<qint64> throughRelay;
     std::vector<qint64> raw;
     for (int run = 0; run < kRoundTrips && failed.isEmpty(); ++run) {
         scpi.push_back(roundTripNs(client, run));
         withoutRecord.push_back(roundTripNs(clientWithout, run));
         overVxi11.push_back(roundTripNs(vxi11, run));
         overHislip.push_back(roundTripNs(hislip, run));
+        throughRelay.push_back(roundTripNs(relayed, run));
         raw.push_back(rawRoundTripNs(rawEnd.fd(), kFrame));
         if (scpi.back() < 0 || withoutRecord.back() < 0 || overVxi11.back() < 0
-            || overHislip.back() < 0 || raw.back() < 0)
+            || overHislip.back() < 0 || throughRelay.back() < 0 || raw.back() < 0)
             failed.append(QStringLiteral("round trip %1").arg(run));
     }
     const double scpiNs = quantile(scpi, 0.5);
     const double withoutRecordNs = quantile(withoutRecord, 0.5);
     const double vxi11Ns = quantile(overVxi11, 0.5);
     const double hislipNs = quantile(overHislip, 0.5);
+    const double relayNs = quantile(throughRelay, 0.5);
     const double rawNs = quantile(raw, 0.5);
+
+    // CPU time for one round trip, the daemon's with every face served and
+    // its record kept, and socat's: each alone, everything it does counted.
+    const auto cpuPerRoundTripNs = [&failed](auto &talker, qint64 pid) {
+        const CpuUse start = cpuUse(pid);
+        for (int run = 0; run < kCpuRoundTrips; ++run) {
+            if (!talker.setAndWait(1, run)) {
+                failed.append(QStringLiteral("CPU round trip %1").arg(run));
+                return 0.0;
+            }
+        }
+        return (cpuUse(pid).cpuNs - start.cpuNs) / kCpuRoundTrips;
+    };
+    const double daemonCpuNs = cpuPerRoundTripNs(client, daemon.processId());
+    const double relayCpuNs = cpuPerRoundTripNs(relayed, relay.processId());
 
     // Eight clients at once, each waiting for its own answers.
     std::vector<int> completed(kClients, 0);
@@ -476,19 +541,21 @@ int main(int argc, char *argv[])
     const CpuUse before = cpuUse(pid);
     QThread::msleep(kIdleMs);
     const CpuUse after = cpuUse(pid);
+    const double idleKiB = residentKiB(pid);
 
     for (QProcess *ending : {&daemon, &daemonWithout}) {
         ending->terminate();
         if (!ending->waitForFinished(kWaitMs) || ending->exitCode() != 0)
             failed.append(QStringLiteral("a daemon did not end cleanly"));
     }
-    for (QProcess *ending : {&served, &servedWithout, &rawSimulator}) {
+    for (QProcess *ending : {&relay, &served, &servedWithout, &servedByRelay, &rawSimulator}) {
         ending->terminate();
         ending->waitForFinished(kWaitMs);
     }
     rawEnd.close();
-    if (scpiNs <= 0 || withoutRecordNs <= 0 || vxi11Ns <= 0 || hislipNs <= 0 || rawNs <= 0
-        || earlyKiB < 0 || lateKiB < 0)
+    if (scpiNs <= 0 || withoutRecordNs <= 0 || vxi11Ns <= 0 || hislipNs <= 0 || relayNs <= 0
+        || rawNs <= 0 || daemonCpuNs <= 0 || relayCpuNs <= 0 || earlyKiB < 0 || lateKiB < 0
+        || idleKiB < 0)
         failed.append(QStringLiteral("no value"));
     if (!failed.isEmpty()) {
         std::fprintf(stderr, "kestrane-scpid-bench: a measurement failed: %s\n",
@@ -509,6 +576,15 @@ int main(int argc, char *argv[])
     printRow("round trip with the record / without",
              QString::asprintf("%.2fx", scpiNs / withoutRecordNs),
              verdict("<= 1.1x", scpiNs / withoutRecordNs <= kGoalRecordRatio));
+    printRow("the frame through socat (TCP to the pty, a byte relay), median",
+             QString::asprintf("%.3f ms", relayNs / 1e6));
+    printRow("round trip / socat's", QString::asprintf("%.2fx", scpiNs / relayNs),
+             verdict("<= 1.0x", scpiNs / relayNs <= kGoalRelayRatio));
+    printRow("daemon CPU per round trip (every face served, record kept)",
+             QString::asprintf("%.1f us", daemonCpuNs / 1e3));
+    printRow("socat CPU per round trip", QString::asprintf("%.1f us", relayCpuNs / 1e3));
+    printRow("daemon CPU / socat CPU", QString::asprintf("%.2fx", daemonCpuNs / relayCpuNs),
+             verdict("<= 1.0x", daemonCpuNs <= relayCpuNs));
     printRow("raw round trip: write, poll, read (POSIX), median",
              QString::asprintf("%.3f ms", rawNs / 1e6));
     printRow("TCP round trip / raw round trip", QString::asprintf("%.2fx", ratio),
@@ -535,5 +611,8 @@ int main(int argc, char *argv[])
              verdict("< 10 ms", idleCpuMs < kGoalIdleCpuMs));
     printRow("daemon threads scheduled over the same 10 s (wakeups)",
              QString::number(after.timesRun - before.timesRun));
+    printRow("resident memory, idle after them, every face served",
+             QString::asprintf("%.1f MiB", idleKiB / 1024.0),
+             verdict("<= 16 MiB", idleKiB / 1024.0 <= kGoalIdleMiB));
     return 0;
 }

@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Runs both benchmarks once and prints their tables: kestrane-bench with its
 # start-up rows on a virtual X display (Xvfb), and kestrane-scpid-bench in a
-# network of its own with a portmapper of its own, for VXI-11. Fails only
+# network of its own with a portmapper of its own, for VXI-11, and a
+# dbus-daemon and avahi-daemon of its own, for the announcements. Fails only
 # when a measurement fails: a missed goal is printed, not fatal, so a slow
 # machine does not fail CI.
 set -euo pipefail
@@ -20,6 +21,10 @@ xvfb-run -a "$bench"
 bash tests/support/isolated-network.sh bash -c '
     rpcbind -f -w &
     portmapper=$!
-    trap "kill $portmapper" EXIT
+    mkdir -p /run/dbus /run/avahi-daemon
+    bus=$(dbus-daemon --system --fork --print-pid)
+    avahi-daemon --daemonize --no-drop-root --no-chroot
+    trap "avahi-daemon -k; kill $bus $portmapper" EXIT
     for _ in $(seq 50); do rpcinfo -p 127.0.0.1 >/dev/null 2>&1 && break; sleep 0.1; done
+    for _ in $(seq 50); do avahi-daemon --check && break; sleep 0.1; done
     "$1"' bash "$daemon_bench"
