@@ -31,7 +31,7 @@ QByteArray transferFrame(QSerialPort &port, const QByteArray &frame)
 
 QByteArray exchangeCommand(QSerialPort &port, const QByteArray &frame)
 {
-    const QByteArray reply = transferFrame(port, frame);
+    QByteArray reply = transferFrame(port, frame);
     qDebug() << "answer: " << QString::fromUtf8(reply);
     return reply;
 }

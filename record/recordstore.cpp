@@ -129,7 +129,7 @@ Result<void> inTransaction(QSqlDatabase database, Work work)
 {
     if (!database.transaction())
         return failure(QStringLiteral("cannot begin writing"), database.lastError());
-    const Result<void> done = work();
+    Result<void> done = work();
     if (!done) {
         database.rollback();
         return done;
@@ -454,7 +454,7 @@ Result<void> RecordStore::trimJournal(qint64 generator)
 {
     auto counted = journalCounts.find(generator);
     if (counted == journalCounts.end()) {
-        if (const Result<void> made = countJournal(generator); !made)
+        if (Result<void> made = countJournal(generator); !made)
             return made;
         counted = journalCounts.find(generator);
     }

@@ -326,7 +326,7 @@ Result<void> GeneratorRecord::setLabel(int channel, const QString &label)
     RecordStore *usable = usableStore(Use::Writing);
     if (usable == nullptr || generatorId == 0)
         return unavailable();
-    const Result<void> kept
+    Result<void> kept
             = checked(usable->setLabel(generatorId, channel, checkedText.value()), Use::Writing);
     if (!kept)
         return kept;

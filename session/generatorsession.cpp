@@ -245,7 +245,7 @@ void GeneratorSession::restoreChannels()
     }
     if (settings.isEmpty())
         return;
-    const Plan plan = planSettings(settings);
+    Plan plan = planSettings(settings);
     // Before anything queued meanwhile: the generator starts where it was.
     queue.push_front({QStringLiteral("restore"), [plan] { return plan; },
                       [](const SessionOutcome &outcome) {
