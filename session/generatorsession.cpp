@@ -285,7 +285,8 @@ void GeneratorSession::runNext()
 
 void GeneratorSession::sendFrame()
 {
-    Frame &sent = running->framesLeft.front();
+    // A copy: a write that finds the link gone ends the command, and its frames.
+    const Frame sent = running->framesLeft.front();
     const QByteArray &frame = sent.bytes;
     reply.clear();
     frameState = FrameState::Writing;
@@ -294,11 +295,12 @@ void GeneratorSession::sendFrame()
     const qint64 written = port->write(frame);
     port->flush(); // now rather than on the next turn of the event loop
     // Kept while the generator works on the frame.
-    sent.ticket = generatorRecord->frameSent(sent.client, frame, sent.channel,
-                                             sent.channel != 0 ? std::optional(sent.steps)
-                                                               : std::nullopt);
+    const qint64 ticket = generatorRecord->frameSent(sent.client, frame, sent.channel,
+                                                     sent.channel != 0 ? std::optional(sent.steps)
+                                                                       : std::nullopt);
     if (!linkUp)
-        return; // the write found the link gone
+        return generatorRecord->frameSettled(ticket, {}, FrameOutcome::Lost);
+    running->framesLeft.front().ticket = ticket;
     if (written != frame.size())
         return loseLink(QStringLiteral("the frame could not be written: ") + port->errorString());
     onBytesWritten();

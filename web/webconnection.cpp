@@ -18,7 +18,11 @@ WebConnection::WebConnection(QObject *parent) :
     setReadBufferSize(kMaxRequestBytes + 1);
     idleTimer->setSingleShot(true);
     idleTimer->setInterval(kIdleMs);
-    connect(idleTimer, &QTimer::timeout, this, &WebConnection::cutOff);
+    connect(idleTimer, &QTimer::timeout, this, [this] {
+        qCDebug(lcWebConnection) << "a web client took no answer for" << kIdleMs
+                                 << "ms; closing it";
+        cutOff();
+    });
     idleTimer->start();
     // Connected before the server's own handler, so it counts what arrives
     // before the server reads it.
