@@ -1,5 +1,6 @@
 #include "app/commandline.h"
 
+#include "common/program.h"
 #include "device/portdiscovery.h"
 #include "session/recordoptions.h"
 
@@ -23,11 +24,8 @@ Result<WindowOptions> windowOptionsFromCommandLine(QCommandLineParser &parser,
     parser.addOption(port);
     addRecordOptions(parser);
 
-    if (!parser.parse(arguments))
-        return Failure{parser.errorText()};
-    if (!parser.positionalArguments().isEmpty())
-        return Failure{QStringLiteral("unexpected argument \"%1\"")
-                               .arg(parser.positionalArguments().constFirst())};
+    if (const Result<void> parsed = parseOptionsOnly(parser, arguments); !parsed)
+        return Failure{parsed.error()};
     WindowOptions options;
     for (const QString &name : parser.values(port))
         options.namedPorts.append(resolvePortName(name));

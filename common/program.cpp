@@ -37,6 +37,16 @@ std::optional<int> commandLineExit(const QCommandLineParser &parser, const QStri
             QStringLiteral("%1\nTry '%2 --help'.").arg(error, QCoreApplication::applicationName()));
 }
 
+Result<void> parseOptionsOnly(QCommandLineParser &parser, const QStringList &arguments)
+{
+    if (!parser.parse(arguments))
+        return Failure{parser.errorText()};
+    if (!parser.positionalArguments().isEmpty())
+        return Failure{QStringLiteral("unexpected argument \"%1\"")
+                               .arg(parser.positionalArguments().constFirst())};
+    return {};
+}
+
 Result<int> boundedNumberOption(const QCommandLineParser &parser, const QString &name, int fallback,
                                 int minimum, int maximum)
 {

@@ -4,6 +4,7 @@
 #include "common/result.h"
 
 #include <QString>
+#include <QStringList>
 
 #include <optional>
 
@@ -26,6 +27,10 @@ int fail(int exitCode, const QString &message);
 // a pointer to --help, for kExitUsage. Empty when the program should go on.
 std::optional<int> commandLineExit(const QCommandLineParser &parser, const QString &error,
                                    const QString &helpText = {});
+
+// Parses the command line of a program that takes options only: the
+// parser's error, or the first argument that is not an option.
+Result<void> parseOptionsOnly(QCommandLineParser &parser, const QStringList &arguments);
 
 // The option's value when it is a whole number from minimum to maximum; the
 // fallback when it is not set. The failure names the option and the range.

@@ -52,11 +52,8 @@ Result<EpicsOptions> parseEpicsOptions(QCommandLineParser &parser, const QString
     });
     addRecordOptions(parser, RestoreOption::With);
 
-    if (!parser.parse(arguments))
-        return Failure{parser.errorText()};
-    if (!parser.positionalArguments().isEmpty())
-        return Failure{QStringLiteral("unexpected argument \"%1\"")
-                               .arg(parser.positionalArguments().constFirst())};
+    if (const Result<void> parsed = parseOptionsOnly(parser, arguments); !parsed)
+        return Failure{parsed.error()};
 
     EpicsOptions options;
     options.port = parser.value("port");

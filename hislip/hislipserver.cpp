@@ -35,12 +35,7 @@ HislipServer::~HislipServer() = default;
 
 Result<void> HislipServer::listen(const QHostAddress &address, quint16 port)
 {
-    if (const Result<void> listening = listener->listen(address, port); !listening)
-        return Failure{QStringLiteral("cannot listen on %1 port %2: %3")
-                               .arg(address.toString())
-                               .arg(port)
-                               .arg(listening.error())};
-    return {};
+    return listener->listen(address, port);
 }
 
 quint16 HislipServer::port() const

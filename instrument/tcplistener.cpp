@@ -63,8 +63,13 @@ Result<void> TcpListener::listen(const QHostAddress &address, quint16 port)
     const int reuse = 1;
     if (socket < 0 || ::setsockopt(socket, SOL_SOCKET, SO_REUSEADDR, &reuse, sizeof reuse) != 0
         || ::bind(socket, reinterpret_cast<const sockaddr *>(&storage), length) != 0
-        || ::listen(socket, kBacklog) != 0)
-        return Failure{systemError()};
+        || ::listen(socket, kBacklog) != 0) {
+        const QString reason = systemError();
+        const QString where
+                = port == 0 ? address.toString()
+                            : QStringLiteral("%1 port %2").arg(address.toString()).arg(port);
+        return Failure{QStringLiteral("cannot listen on %1: %2").arg(where, reason)};
+    }
     notifier = new QSocketNotifier(socket, QSocketNotifier::Read, this);
     connect(notifier, &QSocketNotifier::activated, this, &TcpListener::acceptPending);
     return {};

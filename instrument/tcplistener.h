@@ -28,6 +28,7 @@ public:
     explicit TcpListener(Accepted accepted, QObject *parent = nullptr);
     ~TcpListener() override;
 
+    // Fails saying where ("cannot listen on 127.0.0.1 port 5025: ...").
     Result<void> listen(const QHostAddress &address, quint16 port);
     // The port listened on, once listening (the one chosen for port 0).
     quint16 port() const;

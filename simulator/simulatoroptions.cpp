@@ -1,5 +1,7 @@
 #include "simulator/simulatoroptions.h"
 
+#include "common/program.h"
+
 #include <QCommandLineParser>
 
 namespace {
@@ -39,11 +41,8 @@ Result<SimulatorOptions> parseSimulatorOptions(QCommandLineParser &parser,
             {"hangup-after", "Hang up, as an unplugged device, after answering <n> frames.", "n"},
             {"verbose", "Log frames, replies and the channel table to stderr."},
     });
-    if (!parser.parse(arguments))
-        return Failure{parser.errorText()};
-    if (!parser.positionalArguments().isEmpty())
-        return Failure{QStringLiteral("unexpected argument \"%1\"")
-                               .arg(parser.positionalArguments().first())};
+    if (const Result<void> parsed = parseOptionsOnly(parser, arguments); !parsed)
+        return Failure{parsed.error()};
     if (parser.isSet("link") && parser.isSet("device"))
         return Failure{QStringLiteral("--link goes with a pseudo-terminal, not with --device")};
 

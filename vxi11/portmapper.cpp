@@ -31,10 +31,13 @@ Result<u_long> callPortmapper(u_long procedure, quint32 program, quint32 version
     sockaddr_in address = loopback(kPortmapperPort);
     int socket = RPC_ANYSOCK;
     CLIENT *client = clnttcp_create(&address, PMAPPROG, PMAPVERS, &socket, 0, 0);
-    if (!client)
+    if (!client) {
+        // The text after the ": " that follows clnt_spcreateerror()'s (empty) prefix.
+        const QString reason = QString::fromLocal8Bit(clnt_spcreateerror("")).mid(2).trimmed();
         return Failure{QStringLiteral("no portmapper (rpcbind) on 127.0.0.1 port %1: %2")
                                .arg(kPortmapperPort)
-                               .arg(QString::fromLocal8Bit(clnt_spcreateerror("")).trimmed())};
+                               .arg(reason)};
+    }
     pmap mapping{program, version, IPPROTO_TCP, port};
     u_long answer = 0;
     const clnt_stat status

@@ -96,9 +96,8 @@ Vxi11Server::~Vxi11Server() = default;
 
 Result<void> Vxi11Server::listen(const QHostAddress &address)
 {
-    if (const Result<void> listening = listener->listen(address, 0); !listening)
-        return Failure{QStringLiteral("cannot listen on %1: %2")
-                               .arg(address.toString(), listening.error())};
+    if (Result<void> listening = listener->listen(address, 0); !listening)
+        return listening;
     Result<std::unique_ptr<PortmapperRegistration>> registered
             = PortmapperRegistration::make(DEVICE_CORE, DEVICE_CORE_VERSION, listener->port());
     if (!registered)

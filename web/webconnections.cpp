@@ -28,8 +28,8 @@ WebConnections::WebConnections(int maxConnections, QObject *parent) :
 
 Result<void> WebConnections::open(const QHostAddress &address, quint16 port)
 {
-    if (const Result<void> listening = listener->listen(address, port); !listening)
-        return Failure{listening.error()};
+    if (Result<void> listening = listener->listen(address, port); !listening)
+        return listening;
     // QTcpServer gets a copy of the listening socket only to count as
     // listening; it never accepts on it.
     const int copy = ::fcntl(listener->socketDescriptor(), F_DUPFD_CLOEXEC, 0);

@@ -99,11 +99,8 @@ WebServer::WebServer(GeneratorSession &session, const GeneratorLock &lock,
 
 Result<void> WebServer::listen(const QHostAddress &address, quint16 port)
 {
-    if (const Result<void> listening = connections->open(address, port); !listening)
-        return Failure{QStringLiteral("cannot listen on %1 port %2: %3")
-                               .arg(address.toString())
-                               .arg(port)
-                               .arg(listening.error())};
+    if (Result<void> listening = connections->open(address, port); !listening)
+        return listening;
     bind(connections);
     return {};
 }
