@@ -182,12 +182,14 @@ class Bounds(WebTest):
         self.addCleanup(web.close)
         own_port = web.getsockname()[1]
 
-        # Whichever bound comes first: the answers waiting in the daemon, or
-        # the time since the kernel last took any (a slow daemon, under a
-        # sanitizer, fills the kernel's buffers and then waits that long).
+        # Whichever bound comes first: the answers waiting in the daemon, the
+        # time since the kernel last took any, or the requests waiting behind
+        # them (a slow daemon, under a sanitizer, fills the kernel's buffers
+        # and then holds requests unanswered).
         def cut_off():
             log = self.daemon.log()
-            return "reads no answers" in log or "took no answer" in log
+            return any(bound in log for bound in
+                       ("reads no answers", "took no answer", "without an answer"))
 
         sent = 0
         try:
